@@ -1,0 +1,207 @@
+// Board identification: copies the firmware image from the top of the first megabyte of
+// physical memory, finds the product name in it and keeps the name for pattern matching.
+// Resident code: nothing here is pageable.
+#include "firmware.h"
+
+PUCHAR FirmwareImage = NULL;
+PCHAR ProductName = NULL;
+
+// Product-family prefixes, searched for in table order: the first row found anywhere in the
+// image wins. Only the text up to the first zero byte of a row is searched for.
+#define PRODUCT_PREFIX_FIELD 12
+static const CHAR ProductFamilyPrefixes[][PRODUCT_PREFIX_FIELD] = {
+    "QIB-", "RZV", "WENK", "JUVO", "KERD", "ZYF", "OQT", "LUW", "BEX",
+};
+#define PRODUCT_PREFIX_COUNT (sizeof(ProductFamilyPrefixes) / sizeof(ProductFamilyPrefixes[0]))
+
+static const CHAR BannerStart[] = "**** ";
+static const CHAR BiosMarker[] = " BIOS";
+static const CHAR BannerEnd[] = " ****";
+static const CHAR Space[] = " ";
+
+#define TEXT_LENGTH(Literal) ((ULONG)(sizeof(Literal) - 1))
+
+// Length of the zero-terminated text at Text, stopping at the end of the image copy when no zero
+// byte comes first.
+static ULONG BoundedTextLength(const UCHAR* Text, ULONG Room)
+{
+    ULONG length = 0;
+
+    while (length < Room && Text[length] != 0) {
+        length++;
+    }
+    return length;
+}
+
+// Searches Data for Needle byte for byte. A needle standing at the very end of the data is not
+// found: positions 0 to DataLength - NeedleLength - 1 are compared. On a hit the position is
+// stored in *Offset; otherwise *Offset is left unchanged.
+BOOLEAN FindBytes(const UCHAR* Data, ULONG DataLength, const UCHAR* Needle, ULONG NeedleLength,
+                  PULONG Offset)
+{
+    ULONG position;
+
+    if (Data == NULL || Needle == NULL || Offset == NULL || NeedleLength >= DataLength) {
+        return FALSE;
+    }
+    for (position = 0; position < DataLength - NeedleLength; position++) {
+        if (strncmp((const char*)Data + position, (const char*)Needle, NeedleLength) == 0) {
+            *Offset = position;
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
+// Copies the 0xFFFF bytes of physical memory from 0xF0000 into FirmwareImage. FALSE when a copy
+// is already held, or when the mapping or the allocation fails.
+BOOLEAN LoadFirmwareImage(VOID)
+{
+    PHYSICAL_ADDRESS address;
+    PVOID mapping;
+
+    if (FirmwareImage != NULL) {
+        return FALSE;
+    }
+
+    address.QuadPart = FIRMWARE_IMAGE_BASE;
+    mapping = MmMapIoSpace(address, FIRMWARE_IMAGE_LENGTH, MmCached);
+    if (mapping == NULL) {
+        return FALSE;
+    }
+
+    FirmwareImage = (PUCHAR)ExAllocatePoolWithTag(PagedPool, FIRMWARE_IMAGE_LENGTH,
+                                                  KWO_TAG_FIRMWARE);
+    if (FirmwareImage != NULL) {
+        memset(FirmwareImage, 0, FIRMWARE_IMAGE_LENGTH);
+        memcpy(FirmwareImage, mapping, FIRMWARE_IMAGE_LENGTH);
+    }
+
+    MmUnmapIoSpace(mapping, FIRMWARE_IMAGE_LENGTH);
+    return FirmwareImage != NULL ? TRUE : FALSE;
+}
+
+// Makes ProductName a zero-terminated copy of the first Length bytes of Text.
+static BOOLEAN KeepProductName(const UCHAR* Text, ULONG Length)
+{
+    ProductName = (PCHAR)ExAllocatePoolWithTag(PagedPool, (SIZE_T)Length + 1,
+                                               KWO_TAG_PRODUCT_NAME);
+    if (ProductName == NULL) {
+        return FALSE;
+    }
+    memcpy(ProductName, Text, Length);
+    ProductName[Length] = '\0';
+    return TRUE;
+}
+
+// The name that starts at a product-family prefix: the text up to " BIOS" when that follows
+// later in the text, else up to the first space, else the whole text.
+static BOOLEAN TakePrefixedName(ULONG Start)
+{
+    const UCHAR* text = FirmwareImage + Start;
+    ULONG length = BoundedTextLength(text, FIRMWARE_IMAGE_LENGTH - Start);
+    ULONG end;
+
+    if (FindBytes(text, length, (const UCHAR*)BiosMarker, TEXT_LENGTH(BiosMarker), &end) ||
+        FindBytes(text, length, (const UCHAR*)Space, TEXT_LENGTH(Space), &end)) {
+        length = end;
+    }
+    return KeepProductName(text, length);
+}
+
+// The name inside the first starred banner "**** <name> BIOS ... ****". Both " BIOS" and the
+// closing " ****" must be there; the closing stars may end the text.
+static BOOLEAN TakeBannerName(VOID)
+{
+    ULONG banner;
+    ULONG start;
+    ULONG room;
+    ULONG length;
+    ULONG end;
+    ULONG closing;
+    ULONG searched;
+
+    if (!FindBytes(FirmwareImage, FIRMWARE_IMAGE_LENGTH, (const UCHAR*)BannerStart,
+                   TEXT_LENGTH(BannerStart), &banner)) {
+        return FALSE;
+    }
+    start = banner + TEXT_LENGTH(BannerStart);
+    room = FIRMWARE_IMAGE_LENGTH - start;
+    length = BoundedTextLength(FirmwareImage + start, room);
+
+    // The terminator is searched along with the text so that " ****" may stand at its very end;
+    // a text that runs up to the end of the copy has no terminator to add.
+    searched = length < room ? length + 1 : length;
+    if (!FindBytes(FirmwareImage + start, length, (const UCHAR*)BiosMarker,
+                   TEXT_LENGTH(BiosMarker), &end) ||
+        !FindBytes(FirmwareImage + start, searched, (const UCHAR*)BannerEnd,
+                   TEXT_LENGTH(BannerEnd), &closing)) {
+        return FALSE;
+    }
+    return KeepProductName(FirmwareImage + start, end);
+}
+
+// Finds the product name in a fresh copy of the firmware image and keeps it in ProductName.
+// The image copy is freed before returning; the name outlives it.
+BOOLEAN FindProductName(VOID)
+{
+    BOOLEAN found = FALSE;
+    ULONG row;
+    ULONG offset;
+
+    if (ProductName != NULL) {
+        return TRUE;
+    }
+    if (!LoadFirmwareImage()) {
+        return FALSE;
+    }
+
+    for (row = 0; row < PRODUCT_PREFIX_COUNT; row++) {
+        const CHAR* prefix = ProductFamilyPrefixes[row];
+        ULONG prefixLength = 0;
+
+        while (prefixLength < PRODUCT_PREFIX_FIELD && prefix[prefixLength] != '\0') {
+            prefixLength++;
+        }
+        if (FindBytes(FirmwareImage, FIRMWARE_IMAGE_LENGTH, (const UCHAR*)prefix, prefixLength,
+                      &offset)) {
+            break;
+        }
+    }
+
+    if (row < PRODUCT_PREFIX_COUNT) {
+        found = TakePrefixedName(offset);
+    } else {
+        found = TakeBannerName();
+    }
+
+    ExFreePoolWithTag(FirmwareImage, KWO_TAG_FIRMWARE);
+    FirmwareImage = NULL;
+    return found;
+}
+
+// Tests one product pattern (8-bit, zero-terminated) against the board's product name, working
+// the name out from the firmware first when none is held.
+BOOLEAN MatchProductName(PCSTR Pattern)
+{
+    if (Pattern == NULL) {
+        return FALSE;
+    }
+    if (ProductName == NULL && !FindProductName()) {
+        return FALSE;
+    }
+    return WildcardMatch(Pattern, ProductName) != 0 ? TRUE : FALSE;
+}
+
+// Frees the product name and any image copy, so the next test reads the firmware afresh.
+VOID ReleaseProductName(VOID)
+{
+    if (ProductName != NULL) {
+        ExFreePoolWithTag(ProductName, KWO_TAG_PRODUCT_NAME);
+        ProductName = NULL;
+    }
+    if (FirmwareImage != NULL) {
+        ExFreePoolWithTag(FirmwareImage, KWO_TAG_FIRMWARE);
+        FirmwareImage = NULL;
+    }
+}

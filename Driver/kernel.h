@@ -1,0 +1,38 @@
+// The driver's one platform seam. Every driver source includes this file and nothing
+// platform-specific: on the target it is the DDK, on the host the simulated kernel.
+#pragma once
+
+#if defined(KWOTARV_TARGET)
+
+// The DDK headers do not compile as C++ without these two.
+#define __INTRINSIC_DEFINED_InterlockedBitTestAndSet
+#define __INTRINSIC_DEFINED_InterlockedBitTestAndReset
+extern "C" {
+#include <ntddk.h>
+}
+#include <intrin.h>
+
+#ifndef DEVPROP_TYPE_BOOLEAN
+#define DEVPROP_TYPE_BOOLEAN 0x00000011
+#endif
+
+// Code placement: GCC's section attribute does what #pragma alloc_text does for MSVC.
+#define KWO_INIT_CODE __attribute__((section("INIT")))
+#define KWO_PAGED_CODE __attribute__((section("PAGE")))
+
+#else // host build against the simulator
+
+#include "sim_ntddk.h"
+
+#define wcsstr SimWcsstr
+#define wcslen SimWcslen
+
+#define KWO_INIT_CODE
+#define KWO_PAGED_CODE
+
+#endif
+
+// Pool tags read in the debugger as the four characters of the string, low byte first.
+#define KWO_POOL_TAG(a, b, c, d)                                                                  \
+    ((ULONG)(UCHAR)(a) | ((ULONG)(UCHAR)(b) << 8) | ((ULONG)(UCHAR)(c) << 16) |                  \
+     ((ULONG)(UCHAR)(d) << 24))

@@ -1,0 +1,199 @@
+// DbgPrint: formats like the kernel's debug print (32-bit 'l' sizes, %wZ, %Z, %ws, %S) and keeps
+// the output of every call for tests.
+#include "debug.hpp"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "sim_ntddk.h"
+
+namespace sim::debug {
+namespace {
+std::mutex gLock;
+std::vector<std::string> gLines;
+bool gEcho = false;
+} // namespace
+
+std::vector<std::string> Lines()
+{
+    std::lock_guard guard(gLock);
+    return gLines;
+}
+
+void Clear()
+{
+    std::lock_guard guard(gLock);
+    gLines.clear();
+}
+
+void SetEcho(bool echo)
+{
+    std::lock_guard guard(gLock);
+    gEcho = echo;
+}
+
+} // namespace sim::debug
+
+namespace {
+
+void AppendUtf16(std::string& out, const WCHAR* text, size_t units)
+{
+    for (size_t i = 0; i < units; ++i) {
+        uint32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+}
+
+std::string FormatKernel(const char* format, va_list args)
+{
+    std::string out;
+    for (const char* p = format; *p != 0; ++p) {
+        if (*p != '%') {
+            out += *p;
+            continue;
+        }
+        const char* start = p++;
+        if (*p == '%') {
+            out += '%';
+            continue;
+        }
+        std::string spec = "%";
+        while (*p != 0 && std::strchr("-+ #0", *p) != nullptr)
+            spec += *p++;
+        if (*p == '*') {
+            spec += std::to_string(va_arg(args, int));
+            ++p;
+        }
+        while (*p >= '0' && *p <= '9')
+            spec += *p++;
+        if (*p == '.') {
+            spec += *p++;
+            if (*p == '*') {
+                spec += std::to_string(va_arg(args, int));
+                ++p;
+            }
+            while (*p >= '0' && *p <= '9')
+                spec += *p++;
+        }
+        // Size prefixes: on Windows 'l' is 32 bits; 'll' and 'I64' are 64 bits; 'h' 16 bits.
+        bool wide64 = false;
+        bool wideText = false;
+        if (*p == 'l' && p[1] == 'l') {
+            wide64 = true;
+            p += 2;
+        } else if (*p == 'I' && p[1] == '6' && p[2] == '4') {
+            wide64 = true;
+            p += 3;
+        } else if (*p == 'l' || *p == 'w') {
+            wideText = true;
+            ++p;
+        } else if (*p == 'h') {
+            ++p;
+        }
+        char buffer[128];
+        switch (*p) {
+        case 'd':
+        case 'i':
+        case 'u':
+        case 'x':
+        case 'X':
+        case 'o':
+            if (wide64) {
+                spec += "ll";
+                spec += *p;
+                std::snprintf(buffer, sizeof buffer, spec.c_str(), va_arg(args, long long));
+            } else {
+                spec += *p;
+                std::snprintf(buffer, sizeof buffer, spec.c_str(), va_arg(args, int));
+            }
+            out += buffer;
+            break;
+        case 'c':
+            out += static_cast<char>(va_arg(args, int));
+            break;
+        case 'p':
+            std::snprintf(buffer, sizeof buffer, "%p", va_arg(args, void*));
+            out += buffer;
+            break;
+        case 's':
+            if (wideText) {
+                const WCHAR* text = va_arg(args, const WCHAR*);
+                if (text == nullptr)
+                    out += "(null)";
+                else
+                    AppendUtf16(out, text, SimWcslen(text));
+            } else {
+                const char* text = va_arg(args, const char*);
+                out += text == nullptr ? "(null)" : text;
+            }
+            break;
+        case 'S': {
+            const WCHAR* text = va_arg(args, const WCHAR*);
+            if (text == nullptr)
+                out += "(null)";
+            else
+                AppendUtf16(out, text, SimWcslen(text));
+            break;
+        }
+        case 'Z':
+            if (wideText) {
+                auto* string = va_arg(args, PCUNICODE_STRING);
+                if (string == nullptr || string->Buffer == nullptr)
+                    out += "(null)";
+                else
+                    AppendUtf16(out, string->Buffer, string->Length / sizeof(WCHAR));
+            } else {
+                auto* string = va_arg(args, const ANSI_STRING*);
+                if (string == nullptr || string->Buffer == nullptr)
+                    out += "(null)";
+                else
+                    out.append(string->Buffer, string->Length);
+            }
+            break;
+        default:
+            // An unknown conversion is printed as written, like the kernel's formatter.
+            out.append(start, p - start + (*p != 0 ? 1 : 0));
+            if (*p == 0)
+                --p;
+            break;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+ULONG DbgPrint(PCSTR Format, ...)
+{
+    va_list args;
+    va_start(args, Format);
+    std::string text = FormatKernel(Format, args);
+    va_end(args);
+    std::lock_guard guard(sim::debug::gLock);
+    if (sim::debug::gEcho)
+        std::fputs(text.c_str(), stderr);
+    sim::debug::gLines.push_back(std::move(text));
+    return STATUS_SUCCESS;
+}

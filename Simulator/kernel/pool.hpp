@@ -1,0 +1,42 @@
+// The simulated executive pool: every allocation tracked by tag and pool type, new memory filled
+// with a pattern, outstanding allocations queryable, and failures injectable.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sim::pool {
+
+// Byte written into every new allocation, so a driver relying on zeroed memory is caught.
+inline constexpr uint8_t kFillPattern = 0xCD;
+
+struct Allocation {
+    const void* address;
+    size_t size;
+    uint32_t tag;
+    int poolType;
+};
+
+// Tag as four characters, low byte first ("Tarv").
+std::string TagText(uint32_t tag);
+uint32_t TagFromText(const std::string& text);
+
+// Outstanding allocations, all or those of one tag.
+std::vector<Allocation> Outstanding();
+size_t OutstandingCount();
+size_t OutstandingCount(const std::string& tag);
+// Total number of allocations attempted since the last reset (failed ones included).
+uint64_t AllocationCount();
+
+// Fault injection: fail the Nth allocation from now (1 = the next one), or every allocation
+// with the given tag. Cleared by ClearFaults() and by Reset().
+void FailNthAllocation(uint64_t n);
+void FailTag(const std::string& tag);
+void ClearFaults();
+
+// Forgets every allocation (freeing the memory) and clears faults and counters.
+void Reset();
+
+} // namespace sim::pool

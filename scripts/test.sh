@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Sets up what is missing, builds the host build (with the real driver image cross-built beside
+# it) and runs every test; then runs the suite again under the address+undefined and the thread
+# sanitizers. Set KWOTARV_SANITIZERS=0 to skip the sanitizer runs.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+bash scripts/setup.sh
+jobs=$(nproc)
+
+run_preset() {
+  local preset=$1
+  echo "=== $preset: configure, build, test"
+  cmake --preset "$preset" -DKWOTARV_BUILD_TESTS=ON >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  ctest --preset "$preset" -j "$jobs"
+}
+
+run_preset host
+if [ "${KWOTARV_SANITIZERS:-1}" != 0 ]; then
+  run_preset host-asan
+  run_preset host-tsan
+fi
+echo "=== all tests passed"
