@@ -70,8 +70,8 @@ BOOLEAN LoadFirmwareImage(VOID)
         return FALSE;
     }
 
-    FirmwareImage = (PUCHAR)ExAllocatePoolWithTag(PagedPool, FIRMWARE_IMAGE_LENGTH,
-                                                  KWO_TAG_FIRMWARE);
+    FirmwareImage =
+        (PUCHAR)ExAllocatePoolWithTag(PagedPool, FIRMWARE_IMAGE_LENGTH, KWO_TAG_FIRMWARE);
     if (FirmwareImage != NULL) {
         memset(FirmwareImage, 0, FIRMWARE_IMAGE_LENGTH);
         memcpy(FirmwareImage, mapping, FIRMWARE_IMAGE_LENGTH);
@@ -84,8 +84,7 @@ BOOLEAN LoadFirmwareImage(VOID)
 // Makes ProductName a zero-terminated copy of the first Length bytes of Text.
 static BOOLEAN KeepProductName(const UCHAR* Text, ULONG Length)
 {
-    ProductName = (PCHAR)ExAllocatePoolWithTag(PagedPool, (SIZE_T)Length + 1,
-                                               KWO_TAG_PRODUCT_NAME);
+    ProductName = (PCHAR)ExAllocatePoolWithTag(PagedPool, (SIZE_T)Length + 1, KWO_TAG_PRODUCT_NAME);
     if (ProductName == NULL) {
         return FALSE;
     }
@@ -132,10 +131,10 @@ static BOOLEAN TakeBannerName(VOID)
     // The terminator is searched along with the text so that " ****" may stand at its very end;
     // a text that runs up to the end of the copy has no terminator to add.
     searched = length < room ? length + 1 : length;
-    if (!FindBytes(FirmwareImage + start, length, (const UCHAR*)BiosMarker,
-                   TEXT_LENGTH(BiosMarker), &end) ||
-        !FindBytes(FirmwareImage + start, searched, (const UCHAR*)BannerEnd,
-                   TEXT_LENGTH(BannerEnd), &closing)) {
+    if (!FindBytes(FirmwareImage + start, length, (const UCHAR*)BiosMarker, TEXT_LENGTH(BiosMarker),
+                   &end) ||
+        !FindBytes(FirmwareImage + start, searched, (const UCHAR*)BannerEnd, TEXT_LENGTH(BannerEnd),
+                   &closing)) {
         return FALSE;
     }
     return KeepProductName(FirmwareImage + start, end);

@@ -19,8 +19,8 @@ KWO_PAGED_CODE static NTSTATUS OpenKeyForReading(HANDLE Parent, PUNICODE_STRING 
     }
     *Key = NULL;
 
-    InitializeObjectAttributes(&attributes, Path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE,
-                               Parent, NULL);
+    InitializeObjectAttributes(&attributes, Path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, Parent,
+                               NULL);
     status = ZwOpenKey(&handle, KEY_READ, &attributes);
     if (NT_SUCCESS(status)) {
         *Key = handle;

@@ -92,8 +92,8 @@ NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDev
     extension->RegistryPath.MaximumLength = KWO_REGISTRY_PATH_ROOM;
     RtlCopyUnicodeString(&extension->RegistryPath, &RegistryPath);
 
-    IoInitializeRemoveLock(&extension->RemoveLock, KWO_TAG_REMOVE_LOCK,
-                           KWO_REMOVE_LOCK_MAX_MINUTES, KWO_REMOVE_LOCK_HIGH_WATERMARK);
+    IoInitializeRemoveLock(&extension->RemoveLock, KWO_TAG_REMOVE_LOCK, KWO_REMOVE_LOCK_MAX_MINUTES,
+                           KWO_REMOVE_LOCK_HIGH_WATERMARK);
 
     extension->LowerDevice = IoAttachDeviceToDeviceStack(device, PhysicalDeviceObject);
     if (extension->LowerDevice == NULL) {

@@ -91,7 +91,7 @@ KWO_PAGED_CODE NTSTATUS NTAPI DispatchSystemControl(PDEVICE_OBJECT DeviceObject,
 // installs the dispatch routines. Only the copy's allocation can fail, and then nothing is
 // installed and the driver does not load.
 extern "C" KWO_INIT_CODE NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT DriverObject,
-                                                   PUNICODE_STRING ServicePath)
+                                                    PUNICODE_STRING ServicePath)
 {
     NTSTATUS status = STATUS_SUCCESS;
 

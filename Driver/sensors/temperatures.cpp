@@ -41,8 +41,8 @@ static LONG ReadTemperatureChannel(PDEVICE_EXTENSION Extension, const SENSOR_CHA
         if (TemperatureSources[Channel->FunctionIndex](Extension, &sourced))
             value = sourced;
     } else if (Channel->RegIndex < Extension->TempRegCount) {
-        value = RegisterToTenths(
-            HwmReadTemperature(Extension, Extension->TempRegs[Channel->RegIndex]));
+        value =
+            RegisterToTenths(HwmReadTemperature(Extension, Extension->TempRegs[Channel->RegIndex]));
     }
 
     // Two's-complement wrap, as the 32-bit slot holds it; computed unsigned to stay defined.

@@ -22,7 +22,7 @@ inline constexpr uint32_t kMsrThermStatus = 0x19C; // IA32_THERM_STATUS
 inline constexpr uint32_t kCpuidThermalLeaf = 6;
 
 class Cpu {
-public:
+  public:
     Cpu() { Reset(); }
     Cpu(const Cpu&) = delete;
     Cpu& operator=(const Cpu&) = delete;
@@ -53,7 +53,7 @@ public:
     // An Intel processor with maximum leaf 0x0B, the digital thermal sensor, MSR 0x19C = 0.
     void Reset();
 
-private:
+  private:
     bool HasMsrLocked(uint32_t msr) const;
 
     mutable std::mutex mutex_;

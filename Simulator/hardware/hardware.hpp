@@ -26,7 +26,7 @@
 namespace sim::hw {
 
 class Hardware {
-public:
+  public:
     PortBus ports;
     Cpu cpu;
     PciBus pci;
@@ -45,7 +45,7 @@ public:
 
     void Reset();
 
-private:
+  private:
     std::vector<std::shared_ptr<SuperIo>> chips_;
     std::shared_ptr<SuperIo> placeholder_;
 };

@@ -30,7 +30,7 @@ inline constexpr uint16_t kPciInvalidVendorId = 0xFFFF;
 inline constexpr uint32_t kPciConfigSpaceSize = 256;
 
 class PciBus {
-public:
+  public:
     PciBus() = default;
     PciBus(const PciBus&) = delete;
     PciBus& operator=(const PciBus&) = delete;
@@ -59,7 +59,7 @@ public:
     // Bus 0 only, no functions, counters zero.
     void Reset();
 
-private:
+  private:
     using Address = std::tuple<uint32_t, uint32_t, uint32_t>;
     std::array<uint8_t, kPciConfigSpaceSize>& Space(uint32_t bus, uint32_t device,
                                                     uint32_t function);

@@ -31,7 +31,7 @@ inline constexpr uint64_t kFirmwareSegmentBase = 0xF0000;
 inline constexpr size_t kFirmwareSegmentSize = 0x10000;
 
 class PhysicalMemory {
-public:
+  public:
     PhysicalMemory() { Reset(); }
     PhysicalMemory(const PhysicalMemory&) = delete;
     PhysicalMemory& operator=(const PhysicalMemory&) = delete;
@@ -70,7 +70,7 @@ public:
     // Zero F-segment, no mappings, no injected failures, counters zero.
     void Reset();
 
-private:
+  private:
     struct Live {
         uint64_t physicalAddress;
         size_t length;

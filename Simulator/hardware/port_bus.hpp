@@ -55,7 +55,7 @@ void PrintTo(const PortAccess& access, std::ostream* os);
 // A device on the bus. Decodes() must be cheap and must not call back into the bus; Read() and
 // Write() are called with the bus lock held, one operation at a time.
 class PortDevice {
-public:
+  public:
     virtual ~PortDevice() = default;
     virtual bool Decodes(uint16_t port) const = 0;
     virtual uint8_t Read(uint16_t port) = 0;
@@ -63,7 +63,7 @@ public:
 };
 
 class PortBus {
-public:
+  public:
     PortBus() = default;
     PortBus(const PortBus&) = delete;
     PortBus& operator=(const PortBus&) = delete;
@@ -92,7 +92,7 @@ public:
     // No devices, no trace, counters zero.
     void Reset();
 
-private:
+  private:
     PortDevice* Decoder(uint16_t port);
     void Record(const PortAccess& access);
 

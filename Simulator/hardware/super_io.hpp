@@ -34,6 +34,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -78,7 +79,7 @@ struct SuperIoConfig {
 };
 
 class SuperIo : public PortDevice {
-public:
+  public:
     explicit SuperIo(const SuperIoConfig& config);
 
     const SuperIoConfig& Config() const { return config_; }
@@ -105,6 +106,7 @@ public:
     bool InConfigMode() const { return configMode_; }
 
     // ---- what the driver did ---------------------------------------------------------------
+    // The records are read when no other thread is using the ports; the counters at any time.
     // Values written to register 0x30 of the HWM logical device, in order.
     const std::vector<uint8_t>& ActivationWrites() const { return activationWrites_; }
     // Configuration registers written through the data port: {logical device, register, value};
@@ -139,7 +141,7 @@ public:
     uint8_t Read(uint16_t port) override;
     void Write(uint16_t port, uint8_t value) override;
 
-private:
+  private:
     uint8_t ConfigRead(uint16_t port);
     void ConfigWriteOp(uint16_t port, uint8_t value);
     uint8_t HwmRead(uint16_t port);
@@ -172,9 +174,10 @@ private:
     std::vector<HwmWrite> hwmWrites_;
     std::map<uint16_t, uint64_t> hwmReads_;
     std::map<uint16_t, uint64_t> hwmWriteCounts_;
-    uint64_t hwmOperations_ = 0;
-    uint64_t configOperations_ = 0;
-    uint64_t violations_ = 0;
+    // Counters may be read while other threads use the ports.
+    std::atomic<uint64_t> hwmOperations_ = 0;
+    std::atomic<uint64_t> configOperations_ = 0;
+    std::atomic<uint64_t> violations_ = 0;
 };
 
 } // namespace sim::hw

@@ -4,14 +4,20 @@
 
 #include "debug.hpp"
 #include "faults.hpp"
+#include "io_manager.hpp"
 #include "pool.hpp"
+#include "registry.hpp"
+#include "hardware/hardware.hpp"
 
 namespace sim {
 
 void ResetAll()
 {
     // Subsystems holding pool memory reset here, before the pool.
+    io::Reset();
+    registry::Reset();
     pool::Reset();
+    hw::Reset();
     debug::Clear();
     faults::Clear();
 }

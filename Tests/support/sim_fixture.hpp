@@ -6,10 +6,15 @@
 
 #include "kernel/faults.hpp"
 #include "kernel/reset.hpp"
+#include "driver_image.hpp"
 
 class SimTest : public ::testing::Test {
 protected:
-    void SetUp() override { sim::ResetAll(); }
+    void SetUp() override
+    {
+        sim::ResetAll();
+        ReloadDriverImage();
+    }
     void TearDown() override
     {
         for (const auto& fault : sim::faults::All())

@@ -1,0 +1,213 @@
+// Requests as a user-mode client of the driver sends them.
+#include "hwm_client.hpp"
+
+#include <algorithm>
+
+#include "kwotarv_public.h"
+#include "text.hpp"
+
+namespace kwotarv {
+
+namespace {
+
+// A reply larger than this is not one of the driver's: the largest is the 800-byte info block
+// or 64 bytes per channel name.
+constexpr uint32_t kLargestReply = 1u << 20;
+
+std::string Failure(const std::string& what, uint32_t status)
+{
+    std::string name = StatusName(status);
+    return what + " failed with " + HexStatus(status) + (name.empty() ? "" : " " + name);
+}
+
+std::vector<uint8_t> SelectorInput(uint32_t selector)
+{
+    return {static_cast<uint8_t>(selector), static_cast<uint8_t>(selector >> 8),
+            static_cast<uint8_t>(selector >> 16), static_cast<uint8_t>(selector >> 24)};
+}
+
+} // namespace
+
+ChipFamily ChipFromDescription(std::string_view description)
+{
+    if (description.find("W83627HF") != std::string_view::npos)
+        return ChipFamily::W83627HF;
+    if (description.find("W83627DHG") != std::string_view::npos)
+        return ChipFamily::W83627DHG;
+    if (description.find("NCT5523D") != std::string_view::npos)
+        return ChipFamily::NCT5523D;
+    if (description.find("NCT6776") != std::string_view::npos)
+        return ChipFamily::NCT6776;
+    return ChipFamily::Unknown;
+}
+
+uint32_t Nct6776FanRpm(uint16_t value)
+{
+    if ((value & 0xFF1F) == 0xFF1F)
+        return 0;
+    const uint32_t count = ((value >> 8) & 0xFFu) << 5 | (value & 0x1Fu);
+    return count == 0 ? 0 : 1350000u / count;
+}
+
+std::optional<uint32_t> FanRpm(ChipFamily chip, uint32_t count)
+{
+    if (chip != ChipFamily::NCT6776)
+        return std::nullopt;
+    return Nct6776FanRpm(static_cast<uint16_t>(count));
+}
+
+std::string SelectorName(uint32_t selector)
+{
+    switch (selector) {
+    case HWM_SELECT_VOLTAGES:
+        return "voltages";
+    case HWM_SELECT_TEMPERATURE1:
+        return "first temperature";
+    case HWM_SELECT_TEMPERATURE2:
+        return "second temperature";
+    case HWM_SELECT_TEMPERATURES:
+        return "temperatures";
+    case HWM_SELECT_FANS:
+        return "fans";
+    default:
+        return "selector " + std::to_string(selector);
+    }
+}
+
+Description HwmClient::GetDescription()
+{
+    Reply reply = device_.Control(IOCTL_HWM_GET_CHIP_DESC, {}, HWM_CHIP_DESC_REPLY_SIZE);
+    if (reply.status != kStatusSuccess)
+        throw RequestError(Failure("IOCTL_HWM_GET_CHIP_DESC", reply.status), reply.status);
+    if (reply.output.size() != HWM_CHIP_DESC_REPLY_SIZE)
+        throw RequestError("IOCTL_HWM_GET_CHIP_DESC returned " +
+                               std::to_string(reply.output.size()) + " bytes instead of " +
+                               std::to_string(HWM_CHIP_DESC_REPLY_SIZE),
+                           reply.status);
+    std::span<const uint8_t> bytes(reply.output);
+    return {Utf16LeToUtf8(bytes.first(HWM_CHIP_DESC_SIZE)),
+            Utf16LeToUtf8(bytes.subspan(HWM_CHIP_DESC_SIZE, HWM_VOLTAGE_LIST_SIZE))};
+}
+
+std::optional<std::vector<uint8_t>>
+HwmClient::FetchSized(uint32_t code, std::span<const uint8_t> input, const std::string& what,
+                      std::optional<uint32_t> emptyStatus)
+{
+    constexpr uint32_t kProbeLength = 4;
+    Reply probe = device_.Control(code, input, kProbeLength);
+    if (emptyStatus && probe.status == *emptyStatus)
+        return std::nullopt;
+    if (probe.status == kStatusSuccess)
+        return probe.output; // four bytes were the whole reply
+    if (probe.status != kStatusBufferOverflow)
+        throw RequestError(Failure(what, probe.status), probe.status);
+    if (probe.output.size() < kProbeLength)
+        throw RequestError(what + " reported STATUS_BUFFER_OVERFLOW without the size it needs (" +
+                               std::to_string(probe.output.size()) + " bytes returned)",
+                           probe.status);
+    const uint32_t needed = ReadLe32(probe.output, 0);
+    if (needed <= kProbeLength || needed > kLargestReply)
+        throw RequestError(what + " announced an implausible reply size of " +
+                               std::to_string(needed) + " bytes",
+                           probe.status);
+
+    Reply reply = device_.Control(code, input, needed);
+    if (reply.status != kStatusSuccess)
+        throw RequestError(Failure(what, reply.status), reply.status);
+    if (reply.output.size() != needed)
+        throw RequestError(what + " returned " + std::to_string(reply.output.size()) +
+                               " bytes after announcing " + std::to_string(needed),
+                           reply.status);
+    return reply.output;
+}
+
+std::vector<uint8_t> HwmClient::GetChipInfo()
+{
+    return *FetchSized(IOCTL_HWM_GET_CHIP_INFO, {}, "IOCTL_HWM_GET_CHIP_INFO", std::nullopt);
+}
+
+std::vector<std::string> HwmClient::GetChannelNames(uint32_t selector)
+{
+    const std::vector<uint8_t> input = SelectorInput(selector);
+    // A group without channels is answered with STATUS_INVALID_PARAMETER.
+    auto bytes = FetchSized(IOCTL_HWM_GET_CHANNEL_NAMES, input,
+                            "IOCTL_HWM_GET_CHANNEL_NAMES (" + SelectorName(selector) + ")",
+                            kStatusInvalidParameter);
+    std::vector<std::string> names;
+    if (!bytes)
+        return names;
+    if (bytes->size() % HWM_CHANNEL_NAME_SLOT != 0)
+        throw RequestError("IOCTL_HWM_GET_CHANNEL_NAMES (" + SelectorName(selector) +
+                               ") returned " + std::to_string(bytes->size()) +
+                               " bytes, not a whole number of 64-byte names",
+                           kStatusSuccess);
+    std::span<const uint8_t> all(*bytes);
+    for (size_t offset = 0; offset < all.size(); offset += HWM_CHANNEL_NAME_SLOT)
+        names.push_back(Utf16LeToUtf8(all.subspan(offset, HWM_CHANNEL_NAME_SLOT)));
+    return names;
+}
+
+std::vector<uint32_t> HwmClient::GetChannelValues(uint32_t selector)
+{
+    const std::vector<uint8_t> input = SelectorInput(selector);
+    auto bytes = FetchSized(IOCTL_HWM_GET_CHANNEL_VALUES, input,
+                            "IOCTL_HWM_GET_CHANNEL_VALUES (" + SelectorName(selector) + ")",
+                            kStatusInvalidParameter);
+    std::vector<uint32_t> values;
+    if (!bytes)
+        return values;
+    if (bytes->size() % 4 != 0)
+        throw RequestError("IOCTL_HWM_GET_CHANNEL_VALUES (" + SelectorName(selector) +
+                               ") returned " + std::to_string(bytes->size()) +
+                               " bytes, not a whole number of 32-bit values",
+                           kStatusSuccess);
+    for (size_t offset = 0; offset < bytes->size(); offset += 4)
+        values.push_back(ReadLe32(*bytes, offset));
+    return values;
+}
+
+Readings HwmClient::ReadAll()
+{
+    Readings readings;
+    ChipFamily chip = ChipFamily::Unknown;
+    try {
+        readings.description = GetDescription().text;
+        chip = ChipFromDescription(*readings.description);
+    } catch (const RequestError& error) {
+        readings.errors.push_back(error.what());
+    }
+
+    // Names and values of one group, paired; a count mismatch is a driver fault worth telling.
+    auto group = [&](uint32_t selector, auto&& add) {
+        try {
+            std::vector<std::string> names = GetChannelNames(selector);
+            if (names.empty())
+                return;
+            std::vector<uint32_t> values = GetChannelValues(selector);
+            if (values.size() != names.size())
+                readings.errors.push_back("the driver returned " + std::to_string(names.size()) +
+                                          " " + SelectorName(selector) + " names but " +
+                                          std::to_string(values.size()) + " values");
+            for (size_t i = 0; i < std::min(names.size(), values.size()); ++i)
+                add(i, names[i], values[i]);
+        } catch (const RequestError& error) {
+            readings.errors.push_back(error.what());
+        }
+    };
+
+    group(HWM_SELECT_VOLTAGES, [&](size_t, const std::string& name, uint32_t value) {
+        readings.voltages.push_back({name, value});
+    });
+    group(HWM_SELECT_TEMPERATURES, [&](size_t i, const std::string& name, uint32_t value) {
+        std::optional<int32_t> tenths;
+        if (i < kReadTemperatureChannels)
+            tenths = static_cast<int32_t>(value);
+        readings.temperatures.push_back({name, tenths});
+    });
+    group(HWM_SELECT_FANS, [&](size_t, const std::string& name, uint32_t value) {
+        readings.fans.push_back({name, value, FanRpm(chip, value)});
+    });
+    return readings;
+}
+
+} // namespace kwotarv

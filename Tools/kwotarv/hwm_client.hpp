@@ -1,0 +1,106 @@
+// The driver's requests as a user-mode client uses them: the description, the info block, and
+// the channel names and values of each group, whose sizes the driver tells on a first short
+// request.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "device.hpp"
+
+namespace kwotarv {
+
+// A request that ended with a status the client cannot use.
+class RequestError : public std::runtime_error {
+public:
+    RequestError(const std::string& what, uint32_t status)
+        : std::runtime_error(what), status_(status)
+    {
+    }
+    uint32_t Status() const { return status_; }
+
+private:
+    uint32_t status_;
+};
+
+enum class ChipFamily { Unknown, W83627HF, W83627DHG, NCT6776, NCT5523D };
+
+// The chip behind one of the driver's description texts.
+ChipFamily ChipFromDescription(std::string_view description);
+
+// The NCT6776 fan count format: the 16-bit register pair holds a 13-bit count (high byte as bits
+// 12-5, low five bits of the low byte as bits 4-0). All count bits set means the fan stands
+// (no reading, 0); otherwise the speed is 1350000 / count, 0 for a count of 0.
+uint32_t Nct6776FanRpm(uint16_t value);
+// Revolutions per minute for a fan count of the given chip, or nullopt when the chip's counts
+// are not convertible (its divisor is not known to the driver).
+std::optional<uint32_t> FanRpm(ChipFamily chip, uint32_t count);
+
+struct Description {
+    std::string text;        // ChipDesc
+    std::string voltageList; // VoltageList, as stored (names each followed by a space)
+};
+
+struct VoltageReading {
+    std::string name;
+    uint32_t hundredths = 0;
+};
+
+struct TemperatureReading {
+    std::string name;
+    // Tenths of a degree; nullopt for a channel after the second, which the driver never reads.
+    std::optional<int32_t> tenths;
+};
+
+struct FanReading {
+    std::string name;
+    uint32_t count = 0;
+    std::optional<uint32_t> rpm;
+};
+
+struct Readings {
+    std::optional<std::string> description;
+    std::vector<VoltageReading> voltages;
+    std::vector<TemperatureReading> temperatures;
+    std::vector<FanReading> fans;
+    // What failed; the groups concerned stay empty.
+    std::vector<std::string> errors;
+};
+
+// Channels the temperature readings fill: the first and the second of the list.
+inline constexpr size_t kReadTemperatureChannels = 2;
+
+class HwmClient {
+public:
+    explicit HwmClient(Device& device) : device_(device) {}
+
+    Description GetDescription();
+    // The info block, byte for byte.
+    std::vector<uint8_t> GetChipInfo();
+    // The names of a channel group; empty when the group has no channels.
+    std::vector<std::string> GetChannelNames(uint32_t selector);
+    // The values of a channel group; empty when the group has no channels.
+    std::vector<uint32_t> GetChannelValues(uint32_t selector);
+    // Description and every group, each failure recorded in Readings::errors.
+    Readings ReadAll();
+
+private:
+    // A reply whose size the driver announces: a first request with a 4-byte output buffer is
+    // answered with STATUS_BUFFER_OVERFLOW and the size needed in those 4 bytes (or with the
+    // whole reply when 4 bytes are enough); the second request asks for exactly that size.
+    // nullopt when `emptyStatus` is given and the first request ended with it.
+    std::optional<std::vector<uint8_t>> FetchSized(uint32_t code, std::span<const uint8_t> input,
+                                                   const std::string& what,
+                                                   std::optional<uint32_t> emptyStatus);
+
+    Device& device_;
+};
+
+// Names of the selectors for messages ("voltages", "temperatures", "fans").
+std::string SelectorName(uint32_t selector);
+
+} // namespace kwotarv

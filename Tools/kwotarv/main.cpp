@@ -1,0 +1,191 @@
+// kwotarv: reads the KwoTarv hardware monitor. One source for both platforms: on Windows the
+// requests go to the driver's device (\\.\KwoTarvDev), on Linux to a simulated machine built
+// from a board description, which also makes `kwotarv check` possible.
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "backend.hpp"
+#include "commands.hpp"
+#include "text.hpp"
+
+#if defined(_WIN32)
+#include "windows_backend.hpp"
+#else
+#include <unistd.h>
+
+#include "simulator_backend.hpp"
+#endif
+
+namespace kwotarv {
+
+namespace {
+
+bool StdoutIsTerminal()
+{
+#if defined(_WIN32)
+    return WindowsConsoleIsTerminal();
+#else
+    return isatty(STDOUT_FILENO) != 0;
+#endif
+}
+
+int Run(int argc, char** argv)
+{
+    CLI::App app{"Reads voltages, temperatures and fans from the KwoTarv hardware-monitor driver.",
+                 "kwotarv"};
+    app.footer("Exit status: 0 success, 1 the device did not start or a request failed, "
+               "2 usage error.");
+    app.require_subcommand(0, 1);
+
+    bool json = false;
+    double watchSeconds = 0;
+    uint64_t count = 1;
+    app.add_flag("--json", json, "Print JSON instead of text");
+    CLI::Option* watchOption =
+        app.add_option("--watch", watchSeconds, "read: repeat every SECONDS (fractions allowed)")
+            ->check(CLI::NonNegativeNumber);
+    CLI::Option* countOption =
+        app.add_option("--count", count, "read: number of readings (default 1, or until "
+                                         "interrupted with --watch)")
+            ->check(CLI::PositiveNumber);
+
+#if !defined(_WIN32)
+    SimulatorOptions sim;
+    std::string board, firmware, registry, tracePorts, registryOut;
+    auto* boardOption = app.add_option("--board", board,
+                                       "Simulator: board directory (board.json, registry.reg); "
+                                       "default: the built-in demo board");
+    auto* firmwareOption =
+        app.add_option("--firmware", firmware, "Simulator: firmware image file (64 KiB F-segment)");
+    auto* registryOption =
+        app.add_option("--registry", registry, "Simulator: registry configuration (.reg file)");
+    auto* traceOption = app.add_option("--trace-ports", tracePorts,
+                                       "Simulator: write every port operation to FILE");
+    auto* registryOutOption = app.add_option(
+        "--registry-out", registryOut, "Simulator: write the registry after the run to FILE");
+    app.add_flag("--debug-output", sim.debugOutput,
+                 "Simulator: show the driver's DbgPrint lines on stderr");
+#endif
+
+    CLI::App* read = app.add_subcommand("read", "Read every channel (the default command)");
+    CLI::App* info = app.add_subcommand(
+        "info", "Show the chip description, the voltage list, the info block and the values the "
+                "driver published");
+    CLI::App* ioctl = app.add_subcommand("ioctl", "Send one raw device-control request");
+    std::string codeText, inputText;
+    uint32_t outputLength = 1024;
+    ioctl->add_option("CODE", codeText, "Control code: a number (0x222410) or a name "
+                                        "(IOCTL_HWM_GET_CHIP_INFO)")
+        ->required();
+    ioctl->add_option("--input", inputText, "Input bytes in hex (\"05000000\")");
+    ioctl->add_option("--output-length", outputLength, "Output buffer length (default 1024)");
+
+#if !defined(_WIN32)
+    CLI::App* check =
+        app.add_subcommand("check", "Check a board configuration before it ships");
+    std::string chipName;
+    check->add_option("--chip", chipName, "Check for this chip instead of the board's");
+#endif
+    for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; }))
+        sub->fallthrough();
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        const int status = app.exit(error);
+        return status == 0 ? kExitSuccess : kExitUsage;
+    }
+
+    const bool reading = !info->parsed() && !ioctl->parsed()
+#if !defined(_WIN32)
+                         && !check->parsed()
+#endif
+        ;
+    if (!reading && (watchOption->count() > 0 || countOption->count() > 0))
+        throw ToolError("--watch and --count apply to the read command only", kExitUsage);
+    (void)read;
+
+    RawRequest raw;
+    if (ioctl->parsed()) {
+        auto code = ParseControlCode(codeText);
+        if (!code)
+            throw ToolError("'" + codeText +
+                                "' is not a control code; give a number such as 0x222410 or a "
+                                "name such as IOCTL_HWM_GET_CHIP_INFO",
+                            kExitUsage);
+        auto input = ParseHexBytes(inputText);
+        if (!input)
+            throw ToolError("--input: '" + inputText +
+                                "' is not hex bytes; write them like 05000000 or \"05 00 00 00\"",
+                            kExitUsage);
+        raw = {*code, *input, outputLength};
+    }
+
+#if defined(_WIN32)
+    std::unique_ptr<Backend> backend = MakeDeviceBackend();
+#else
+    if (boardOption->count() > 0)
+        sim.board = board;
+    if (firmwareOption->count() > 0)
+        sim.firmware = firmware;
+    if (registryOption->count() > 0)
+        sim.registry = registry;
+    if (traceOption->count() > 0)
+        sim.tracePorts = tracePorts;
+    if (registryOutOption->count() > 0)
+        sim.registryOut = registryOut;
+    if (check->parsed())
+        return RunCheck(sim, chipName.empty() ? std::nullopt : std::optional(chipName), json,
+                        std::cout, std::cerr);
+    std::unique_ptr<Backend> backend = MakeSimulatorBackend(sim);
+#endif
+
+    int status = kExitSuccess;
+    try {
+        Device& device = backend->Open();
+        if (info->parsed()) {
+            status = RunInfo(device, *backend, json, std::cout, std::cerr);
+        } else if (ioctl->parsed()) {
+            status = RunIoctl(device, raw, json, std::cout);
+        } else {
+            ReadOptions options;
+            options.json = json;
+            if (watchOption->count() > 0)
+                options.watchSeconds = watchSeconds;
+            if (countOption->count() > 0)
+                options.count = count;
+            options.terminal = StdoutIsTerminal();
+            status = RunRead(device, options, std::cout, std::cerr);
+        }
+    } catch (const ToolError& error) {
+        std::cerr << "kwotarv: " << error.what() << "\n";
+        status = error.ExitCode();
+    }
+    std::cout.flush();
+    const bool clean = backend->Finish(std::cerr);
+    return (status == kExitSuccess && !clean) ? kExitFailure : status;
+}
+
+} // namespace
+
+} // namespace kwotarv
+
+int main(int argc, char** argv)
+{
+#if defined(_WIN32)
+    kwotarv::PrepareWindowsConsole();
+#endif
+    try {
+        return kwotarv::Run(argc, argv);
+    } catch (const kwotarv::ToolError& error) {
+        std::cerr << "kwotarv: " << error.what() << "\n";
+        return error.ExitCode();
+    } catch (const std::exception& error) {
+        std::cerr << "kwotarv: unexpected failure: " << error.what() << "\n";
+        return kwotarv::kExitFailure;
+    }
+}

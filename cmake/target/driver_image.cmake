@@ -1,0 +1,49 @@
+# Links the real driver image kwotarv.sys from the driver objects of the cross build, then makes
+# the image what the kernel loader expects (INIT discardable, valid checksum) and refuses an
+# image with a section that is both writable and executable. The INF is copied beside it.
+find_program(KWO_SYSTEM_PYTHON NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)
+if(NOT KWO_SYSTEM_PYTHON)
+  message(FATAL_ERROR "/usr/bin/python3 not found: the image post-link step needs Debian's "
+                      "python3 with python3-pefile")
+endif()
+
+set(KWO_IMAGE ${CMAKE_BINARY_DIR}/kwotarv.sys)
+set(KWO_IMAGE_MAP ${CMAKE_BINARY_DIR}/kwotarv.map)
+set(KWO_IMAGE_FIXUP ${CMAKE_SOURCE_DIR}/cmake/fix_driver_image.py)
+
+# Kernel image: no C runtime, native subsystem, stdcall DriverEntry as the entry point, nothing
+# exported, relocatable. Windows XP (5.1) is the oldest system the image is meant for.
+set(KWO_IMAGE_LINK_FLAGS
+    -nostdlib -shared
+    -Wl,--subsystem,native:5.01
+    -Wl,--major-os-version,5 -Wl,--minor-os-version,1
+    -Wl,--entry,_DriverEntry@8
+    -Wl,--image-base,0x10000
+    -Wl,--file-alignment,0x200 -Wl,--section-alignment,0x1000
+    -Wl,--dynamicbase -Wl,--nxcompat
+    -Wl,--exclude-all-symbols
+    -Wl,--gc-sections
+    -Wl,--no-insert-timestamp
+    -Wl,--strip-all
+    -Wl,-Map,${KWO_IMAGE_MAP})
+
+add_custom_command(
+  OUTPUT ${KWO_IMAGE} ${KWO_IMAGE_MAP}
+  COMMAND ${CMAKE_CXX_COMPILER} ${KWO_IMAGE_LINK_FLAGS} -o ${KWO_IMAGE}
+          -Wl,--whole-archive $<TARGET_FILE:kwo_driver_target> -Wl,--no-whole-archive
+          -lntoskrnl -lhal -lgcc
+  COMMAND ${KWO_SYSTEM_PYTHON} ${KWO_IMAGE_FIXUP} ${KWO_IMAGE}
+  DEPENDS kwo_driver_target $<TARGET_FILE:kwo_driver_target> ${KWO_IMAGE_FIXUP}
+  COMMENT "Linking the driver image kwotarv.sys"
+  VERBATIM)
+
+set(KWO_INF_SOURCE ${CMAKE_SOURCE_DIR}/Install/kwotarv.inf)
+set(KWO_INF ${CMAKE_BINARY_DIR}/kwotarv.inf)
+add_custom_command(
+  OUTPUT ${KWO_INF}
+  COMMAND ${CMAKE_COMMAND} -E copy ${KWO_INF_SOURCE} ${KWO_INF}
+  DEPENDS ${KWO_INF_SOURCE}
+  COMMENT "Copying kwotarv.inf"
+  VERBATIM)
+
+add_custom_target(kwotarv_image ALL DEPENDS ${KWO_IMAGE} ${KWO_IMAGE_MAP} ${KWO_INF})
