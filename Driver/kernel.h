@@ -24,8 +24,12 @@ extern "C" {
 
 #include "sim_ntddk.h"
 
+// The kernel's wide-string routines take 16-bit text; the host C library's do not. Only driver
+// sources are redirected, so host code may include driver headers beside <cwchar>.
+#if defined(KWOTARV_DRIVER_SOURCE)
 #define wcsstr SimWcsstr
 #define wcslen SimWcslen
+#endif
 
 #define KWO_INIT_CODE
 #define KWO_PAGED_CODE

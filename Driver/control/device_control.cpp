@@ -322,7 +322,7 @@ static KWO_PAGED_CODE NTSTATUS GetChannelData(PDEVICE_EXTENSION Extension, PVOID
                             : CopyChannelValues(Extension, Buffer, selector, &length);
 
     // An error status carries no data back to the caller.
-    *Information = NT_SUCCESS(status) || status == STATUS_BUFFER_OVERFLOW ? length : 0;
+    *Information = (NT_SUCCESS(status) || status == STATUS_BUFFER_OVERFLOW) ? length : 0;
     return status;
 }
 

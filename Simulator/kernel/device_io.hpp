@@ -56,8 +56,8 @@ inline constexpr uint8_t kSystemBufferFill = 0xA5;
 inline constexpr uint8_t kCallerBufferFill = 0x5A;
 
 struct IoctlResult {
-    NTSTATUS status = 0;
-    ULONG_PTR information = 0;   // IoStatus.Information, as reported to the caller
+    NTSTATUS status = 0;         // what the caller gets back (the completion status if pending)
+    ULONG_PTR information = 0;   // IoStatus.Information as the driver left it (bytes returned)
     ULONG bytesCopied = 0;       // bytes actually copied into the caller's buffer
     std::vector<uint8_t> output; // the caller's buffer after the call (vector form only)
 };

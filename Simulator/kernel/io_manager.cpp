@@ -176,6 +176,7 @@ struct IrpRecord {
     std::vector<LocationTrace> trace; // guarded by mutex
     std::mutex mutex;
     std::condition_variable completedSignal;
+    bool sent = false;      // IrpRequest::Send was called
     bool completed = false; // the completion reached the sender
     bool released = false;  // the sender is done with it
 };
@@ -668,14 +669,21 @@ IrpRequest::~IrpRequest()
     if (record == nullptr)
         return;
     bool completed;
+    bool sent;
     {
         std::lock_guard guard(record->mutex);
         record->released = true;
         completed = record->completed;
+        sent = record->sent;
     }
     // A request that never came back stays alive until Reset: its driver may still hold it.
-    if (completed)
+    if (completed) {
         Retire(irp_);
+    } else if (!sent) {
+        IrpTable& t = Irps();
+        std::lock_guard guard(t.mutex);
+        t.live.erase(irp_);
+    }
 }
 
 PIO_STACK_LOCATION IrpRequest::FirstLocation() const
@@ -689,6 +697,10 @@ RequestOutcome IrpRequest::Send(PDEVICE_OBJECT device, std::chrono::milliseconds
     RequestOutcome outcome;
     const UCHAR major = FirstLocation()->MajorFunction;
     const UCHAR minor = FirstLocation()->MinorFunction;
+    {
+        std::lock_guard guard(record->mutex);
+        record->sent = true;
+    }
     outcome.returned = IofCallDriver(device, irp_);
     {
         std::unique_lock lock(record->mutex);

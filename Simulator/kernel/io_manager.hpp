@@ -153,9 +153,16 @@ struct RequestOutcome {
 // allocated like IoAllocateIrp(stackSize) (CurrentLocation = StackSize + 1, the current stack
 // location one past the last), with the first location the driver sees reachable through
 // FirstLocation(). Send() calls IofCallDriver on the device and blocks until the request is
-// completed back to the sender, whichever thread completes it, then checks Windows' rules:
-//  - a routine that returned something other than STATUS_PENDING must have completed the
-//    request already, with the status it returned;
+// completed back to the sender, whichever thread completes it. Reported on the way:
+//  - a top routine that returned something other than STATUS_PENDING without having completed
+//    the request, or with a status other than the one it completed the request with;
+//  - at any level, STATUS_PENDING returned without the location marked pending by the time the
+//    completion passes it (IoMarkIrpPending, in a completion routine, or the I/O manager's own
+//    propagation for a location without a routine), or a location marked pending whose routine
+//    returned another status;
+//  - completing twice, completing with STATUS_PENDING or with a cancel routine still set,
+//    running out of stack locations, writing a location below the request's last one;
+//  - a dispatch routine returning with a different critical-region depth or IRQL.
 // A request not completed within `timeout` is reported and left to the I/O manager (its memory
 // stays valid until Reset, so a late completion does not touch freed memory).
 class IrpRequest {

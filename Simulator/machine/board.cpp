@@ -16,9 +16,9 @@ namespace {
 
 using nlohmann::json;
 
-const std::set<std::string> kKnownKeys = {"chip",        "chip_id",  "config_port",
+const std::set<std::string> kKnownKeys = {"chip",        "chip_id",   "config_port",
                                           "hwm_base",    "registers", "cpu",
-                                          "northbridge", "firmware", "comment"};
+                                          "northbridge", "firmware",  "comment"};
 
 [[noreturn]] void Fail(const std::string& source, const std::string& key, const std::string& what)
 {
@@ -26,8 +26,7 @@ const std::set<std::string> kKnownKeys = {"chip",        "chip_id",  "config_por
 }
 
 // An unsigned number given as a JSON number or as text ("0x2E", "46").
-uint64_t Number(const json& value, uint64_t max, const std::string& source,
-                const std::string& key)
+uint64_t Number(const json& value, uint64_t max, const std::string& source, const std::string& key)
 {
     uint64_t result = 0;
     if (value.is_number_unsigned()) {
@@ -43,8 +42,9 @@ uint64_t Number(const json& value, uint64_t max, const std::string& source,
         if (text.empty() || used != text.size() || text[0] == '-' || text[0] == '+')
             Fail(source, key, "'" + text + "' is not a number (write it like \"0x2E\" or \"46\")");
     } else {
-        Fail(source, key, "expected a number or a string such as \"0x2E\", found " +
-                              std::string(value.type_name()));
+        Fail(source, key,
+             "expected a number or a string such as \"0x2E\", found " +
+                 std::string(value.type_name()));
     }
     if (result > max) {
         std::ostringstream limit;
@@ -76,8 +76,7 @@ void ParseCpu(const json& cpu, Board& board, const std::string& source)
         if (key == "thermal_sensor")
             board.cpu.thermalSensor = Boolean(value, source, "cpu.thermal_sensor");
         else if (key == "thermal_status")
-            board.cpu.thermalStatus =
-                Number(value, UINT64_MAX, source, "cpu.thermal_status");
+            board.cpu.thermalStatus = Number(value, UINT64_MAX, source, "cpu.thermal_status");
         else
             Fail(source, "cpu." + key, "unknown key (known: thermal_sensor, thermal_status)");
     }
@@ -144,8 +143,9 @@ Board ParseBoard(std::string_view text, const std::string& source,
                  "northbridge, firmware, comment)");
 
     if (!root.contains("chip"))
-        Fail(source, "chip", "missing; name the chip (W83627HF, W83627DHG, NCT6776, NCT5523D or "
-                             "none)");
+        Fail(source, "chip",
+             "missing; name the chip (W83627HF, W83627DHG, NCT6776, NCT5523D or "
+             "none)");
     const std::string chip = Text(root["chip"], source, "chip");
     auto kind = hw::ParseChipKind(chip);
     if (!kind)
@@ -195,8 +195,8 @@ Board LoadBoard(const std::filesystem::path& directory)
     const std::filesystem::path description = directory / "board.json";
     if (!std::filesystem::exists(description, error))
         throw BoardError("'" + directory.string() + "' holds no board.json");
-    Board board = ParseBoard(ReadFile(description, "board description"), description.string(),
-                             directory);
+    Board board =
+        ParseBoard(ReadFile(description, "board description"), description.string(), directory);
     const std::filesystem::path registry = directory / "registry.reg";
     if (std::filesystem::exists(registry, error))
         UseRegistryFile(board, registry);
@@ -233,7 +233,8 @@ std::vector<uint8_t> FirmwareImage(const Board& board)
     case FirmwareDescription::Kind::File: {
         const std::string bytes = ReadFile(board.firmware.file, "firmware image");
         // A dump of the whole segment, or of the 0xFFFF bytes the driver maps.
-        if (bytes.size() != hw::kFirmwareSegmentSize && bytes.size() != hw::kFirmwareSegmentSize - 1)
+        if (bytes.size() != hw::kFirmwareSegmentSize &&
+            bytes.size() != hw::kFirmwareSegmentSize - 1)
             throw BoardError("firmware image '" + board.firmware.file.string() + "' is " +
                              std::to_string(bytes.size()) +
                              " bytes long; a dump of the F-segment (0xF0000-0xFFFFF) is 65536 "

@@ -38,7 +38,7 @@ namespace sim::machine {
 
 // A board description that cannot be used; the message names the file and the key.
 class BoardError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

@@ -27,9 +27,9 @@ constexpr size_t kNameSlotBytes = 64;      // one name of the names request and 
 constexpr size_t kVoltageListUnits = 64;   // VoltageList: 128 bytes
 constexpr size_t kLongestChannelKey = 119; // longest channel subkey name the load enumerates
 
-const char* const kDwordValues[] = {"PreferenceOrder", "FunctionIndex", "RegIndex", "AltRegIndex",
-                                    "R1",              "R2",            "Resolution", "TjMax",
-                                    "Offset"};
+const char* const kDwordValues[] = {
+    "PreferenceOrder", "FunctionIndex", "RegIndex", "AltRegIndex", "R1", "R2",
+    "Resolution",      "TjMax",         "Offset"};
 
 enum class Kind { Voltage, Temperature, Fan };
 
@@ -117,7 +117,10 @@ std::string TypeName(uint32_t type)
     }
 }
 
-std::string ChipName(hw::ChipKind chip) { return std::string(hw::ChipKindName(chip)); }
+std::string ChipName(hw::ChipKind chip)
+{
+    return std::string(hw::ChipKindName(chip));
+}
 
 // Text of REG_SZ data up to its first zero character.
 std::string StringData(const std::vector<uint8_t>& data)
@@ -138,20 +141,20 @@ struct Channel {
     std::string path;
     size_t position = 0;
     uint32_t preferenceOrder = 0;
-    std::string name;      // text up to the first zero character
-    size_t nameSize = 0;   // NameSize: bytes of the name buffer, terminator included
+    std::string name;    // text up to the first zero character
+    size_t nameSize = 0; // NameSize: bytes of the name buffer, terminator included
     int32_t functionIndex = -1;
     uint32_t regIndex = 0;
     uint32_t tjMax = 0;
 };
 
 class Checker {
-public:
+  public:
     explicit Checker(const CheckSubject& subject) : subject_(subject) {}
 
     std::vector<Finding> Run();
 
-private:
+  private:
     void Add(Severity severity, const std::string& path, const std::string& message)
     {
         findings_.push_back({severity, path, message, false});
@@ -175,9 +178,9 @@ private:
 
     const CheckSubject& subject_;
     std::vector<Finding> findings_;
-    std::vector<std::string> patterns_;            // subkeys of Product, enumeration order
-    std::map<std::string, std::string> profiles_;  // pattern -> existing target
-    std::set<std::string> redirected_;             // patterns with a REG_SZ Profile value
+    std::vector<std::string> patterns_;           // subkeys of Product, enumeration order
+    std::map<std::string, std::string> profiles_; // pattern -> existing target
+    std::set<std::string> redirected_;            // patterns with a REG_SZ Profile value
     std::set<std::string> targets_;
 };
 
@@ -185,8 +188,8 @@ std::vector<Finding> Checker::Run()
 {
     if (!registry::KeyExists(kProductKeyPath)) {
         AddFatal("Product",
-            "the key does not exist, so the device never starts; import a board configuration "
-            "(HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\KwoTarv\\Product)");
+                 "the key does not exist, so the device never starts; import a board configuration "
+                 "(HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\KwoTarv\\Product)");
         return findings_;
     }
     if (!CountsOf(subject_.chip))
@@ -196,8 +199,8 @@ std::vector<Finding> Checker::Run()
     patterns_ = registry::SubKeys(kProductKeyPath);
     if (patterns_.empty()) {
         AddFatal("Product",
-            "the key has no board patterns, so the device never starts; add one subkey per "
-            "board, named after its product name (wildcards * and ? allowed)");
+                 "the key has no board patterns, so the device never starts; add one subkey per "
+                 "board, named after its product name (wildcards * and ? allowed)");
         return findings_;
     }
     CheckProfiles();
@@ -235,10 +238,9 @@ void Checker::CheckProfiles()
         auto found = std::find_if(patterns_.begin(), patterns_.end(),
                                   [&](const std::string& p) { return SameName(p, target); });
         if (found == patterns_.end()) {
-            AddFatal(path,
-                "names '" + target +
-                    "', which is not a subkey of Product; boards matching '" + pattern +
-                    "' will not start");
+            AddFatal(path, "names '" + target +
+                               "', which is not a subkey of Product; boards matching '" + pattern +
+                               "' will not start");
             continue;
         }
         profiles_[pattern] = *found;
@@ -269,11 +271,11 @@ void Checker::CheckShadowing()
         for (size_t earlier = 0; earlier < later; ++earlier) {
             if (!PatternCovers(patterns_[earlier], patterns_[later]))
                 continue;
-            const std::string why =
-                MatchesEverything(patterns_[earlier])
-                    ? "'" + patterns_[earlier] + "' matches every product name"
-                    : "'" + patterns_[earlier] + "' matches every product name that '" +
-                          patterns_[later] + "' matches";
+            const std::string why = MatchesEverything(patterns_[earlier])
+                                        ? "'" + patterns_[earlier] + "' matches every product name"
+                                        : "'" + patterns_[earlier] +
+                                              "' matches every product name that '" +
+                                              patterns_[later] + "' matches";
             Add(Severity::Warning, Path(patterns_[later]),
                 "is never used: " + why +
                     " and enumerates before it (the registry lists subkeys sorted "
@@ -299,8 +301,8 @@ void Checker::CheckBoardKey(const std::string& board)
     }
     if (!anyKind) {
         AddFatal(Path(board),
-            "has no Voltage, Temperature or Fan channels the driver would load; the "
-            "configuration fails to load and the device does not start");
+                 "has no Voltage, Temperature or Fan channels the driver would load; the "
+                 "configuration fails to load and the device does not start");
         return;
     }
 
@@ -354,7 +356,8 @@ std::optional<std::vector<Channel>> Checker::CheckKind(const std::string& board,
     }
     const std::vector<std::string> subkeys = registry::SubKeys(key);
     if (subkeys.empty()) {
-        AddFatal(path,
+        AddFatal(
+            path,
             "has no channel subkeys; the whole configuration fails to load and the device does "
             "not start (remove the key, or add channels \"0\", \"1\", ...)");
         return std::vector<Channel>{};
@@ -389,10 +392,9 @@ void Checker::CheckChannelValues(const KindInfo& kind, Channel& channel,
                                  const std::vector<registry::Value>& values)
 {
     for (const auto& value : values) {
-        const bool known =
-            SameName(value.name, "FriendlyName") ||
-            std::any_of(std::begin(kDwordValues), std::end(kDwordValues),
-                        [&](const char* n) { return SameName(value.name, n); });
+        const bool known = SameName(value.name, "FriendlyName") ||
+                           std::any_of(std::begin(kDwordValues), std::end(kDwordValues),
+                                       [&](const char* n) { return SameName(value.name, n); });
         if (!known) {
             Add(Severity::Warning, channel.path + "\\" + value.name,
                 "is not a value the driver reads (FriendlyName, RegIndex, FunctionIndex, R1, "
@@ -450,14 +452,14 @@ void Checker::CheckChannelValues(const KindInfo& kind, Channel& channel,
         const uint32_t count = counts ? counts->Of(kind.kind) : 0;
         if (counts && *regIndex >= count)
             AddFatal(channel.path + "\\RegIndex",
-                std::to_string(*regIndex) + " is out of range for the " +
-                    ChipName(subject_.chip) + " (" + kind.plural + " register indices 0-" +
-                    std::to_string(count - 1) +
-                    "); the configuration fails to load (STATUS_REGISTRY_CORRUPT)");
+                     std::to_string(*regIndex) + " is out of range for the " +
+                         ChipName(subject_.chip) + " (" + kind.plural + " register indices 0-" +
+                         std::to_string(count - 1) +
+                         "); the configuration fails to load (STATUS_REGISTRY_CORRUPT)");
     } else if (channel.functionIndex < 0) {
         AddFatal(channel.path,
-            "has neither a REG_DWORD RegIndex nor a FunctionIndex of 0 or more; the "
-            "configuration fails to load (STATUS_REGISTRY_CORRUPT)");
+                 "has neither a REG_DWORD RegIndex nor a FunctionIndex of 0 or more; the "
+                 "configuration fails to load (STATUS_REGISTRY_CORRUPT)");
     } else if (kind.kind != Kind::Temperature) {
         Add(Severity::Warning, channel.path,
             "has no RegIndex; FunctionIndex applies to temperatures only, so the channel reads "
@@ -507,10 +509,10 @@ void Checker::CheckFirmware()
         return;
     if (!subject_.productName) {
         AddFatal("firmware",
-            std::string("the image holds no product name the driver can find (no family "
-                        "prefix ") +
-                kFamilyPrefixText +
-                ", and no \"**** NAME BIOS ... ****\" banner); the device will not start");
+                 std::string("the image holds no product name the driver can find (no family "
+                             "prefix ") +
+                     kFamilyPrefixText +
+                     ", and no \"**** NAME BIOS ... ****\" banner); the device will not start");
         return;
     }
     const std::string& name = *subject_.productName;
@@ -525,8 +527,8 @@ void Checker::CheckFirmware()
         return;
     }
     AddFatal("firmware",
-        "product name '" + name +
-            "' matches no pattern under Product; the device will not start on this board");
+             "product name '" + name +
+                 "' matches no pattern under Product; the device will not start on this board");
 }
 
 } // namespace
@@ -573,10 +575,9 @@ std::vector<Finding> CheckBoard(const Board& board, std::optional<hw::ChipKind> 
 
 size_t CountFindings(const std::vector<Finding>& findings, Severity severity)
 {
-    return static_cast<size_t>(std::count_if(findings.begin(), findings.end(),
-                                             [&](const Finding& f) {
-                                                 return f.severity == severity;
-                                             }));
+    return static_cast<size_t>(
+        std::count_if(findings.begin(), findings.end(),
+                      [&](const Finding& f) { return f.severity == severity; }));
 }
 
 } // namespace sim::machine

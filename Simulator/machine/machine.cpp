@@ -53,8 +53,8 @@ void InstallService()
     registry::SetDword(kServiceKeyPath, "Type", 1);         // kernel driver
     registry::SetDword(kServiceKeyPath, "Start", 3);        // demand start
     registry::SetDword(kServiceKeyPath, "ErrorControl", 1); // normal
-    registry::SetString(kServiceKeyPath, "ImagePath", "\\SystemRoot\\System32\\drivers\\kwotarv.sys",
-                        registry::kRegExpandSz);
+    registry::SetString(kServiceKeyPath, "ImagePath",
+                        "\\SystemRoot\\System32\\drivers\\kwotarv.sys", registry::kRegExpandSz);
 }
 
 void PoolLeftovers(std::vector<std::string>& out)
@@ -160,8 +160,7 @@ StartOutcome Machine::PowerOn()
     if (load.status < 0 || load.driver == nullptr) {
         start.step = "DriverEntry";
         start.status = static_cast<uint32_t>(load.status);
-        start.diagnosis = "the driver did not load: DriverEntry returned " +
-                          Hex(start.status, 8);
+        start.diagnosis = "the driver did not load: DriverEntry returned " + Hex(start.status, 8);
         return start;
     }
     s.driver = load.driver;
@@ -172,8 +171,7 @@ StartOutcome Machine::PowerOn()
     if (added < 0) {
         start.step = "AddDevice";
         start.status = static_cast<uint32_t>(added);
-        start.diagnosis = "the device was not created: AddDevice returned " +
-                          Hex(start.status, 8);
+        start.diagnosis = "the device was not created: AddDevice returned " + Hex(start.status, 8);
         return start;
     }
     s.deviceAdded = true;
@@ -186,8 +184,7 @@ StartOutcome Machine::PowerOn()
         return start;
     }
 
-    io::OpenResult open =
-        io::OpenDevice(kUserDevicePath, io::kGenericRead | io::kGenericWrite);
+    io::OpenResult open = io::OpenDevice(kUserDevicePath, io::kGenericRead | io::kGenericWrite);
     if (open.status < 0) {
         start.step = "open";
         start.status = static_cast<uint32_t>(open.status);
@@ -202,7 +199,10 @@ StartOutcome Machine::PowerOn()
     return start;
 }
 
-bool Machine::DeviceOpen() const { return state_ && state_->handle.Valid(); }
+bool Machine::DeviceOpen() const
+{
+    return state_ && state_->handle.Valid();
+}
 
 IoctlReply Machine::DeviceIoControl(uint32_t code, std::span<const uint8_t> input,
                                     uint32_t outputLength)
@@ -275,9 +275,15 @@ ShutdownReport Machine::PowerOff()
     return report;
 }
 
-std::string Machine::ExportRegistry() const { return registry::ExportRegText(kServiceKeyPath); }
+std::string Machine::ExportRegistry() const
+{
+    return registry::ExportRegText(kServiceKeyPath);
+}
 
-std::vector<std::string> Machine::DebugLines() const { return debug::Lines(); }
+std::vector<std::string> Machine::DebugLines() const
+{
+    return debug::Lines();
+}
 
 std::string Machine::DiagnoseStartFailure(uint32_t status) const
 {
@@ -300,8 +306,8 @@ std::string Machine::DiagnoseStartFailure(uint32_t status) const
             return "no Super I/O chip answered at " + where +
                    ": the board description names none (\"chip\": \"none\")";
         return "no supported Super I/O chip answered at " + where + ": the " +
-               std::string(hw::ChipKindName(board_.chip)) + " at " +
-               Hex(board_.configPort, 2) + " answers with ID " + Hex(ChipIdOf(board_), 2) +
+               std::string(hw::ChipKindName(board_.chip)) + " at " + Hex(board_.configPort, 2) +
+               " answers with ID " + Hex(ChipIdOf(board_), 2) +
                ", and the driver knows 0x52, 0xA0, 0xB0, 0xC3 and 0xC4; correct \"chip_id\" in "
                "board.json";
     }
@@ -341,8 +347,8 @@ std::string Machine::DiagnoseStartFailure(uint32_t status) const
     std::vector<std::string> keys = {"Product\\" + matched};
     if (auto profile = registry::GetValue(std::string(kProductKeyPath) + "\\" + matched, "Profile");
         profile && profile->type == registry::kRegSz)
-        if (auto target = registry::GetString(std::string(kProductKeyPath) + "\\" + matched,
-                                              "Profile"))
+        if (auto target =
+                registry::GetString(std::string(kProductKeyPath) + "\\" + matched, "Profile"))
             keys.push_back("Product\\" + *target);
     auto concerns = [&](const std::string& path) {
         for (const auto& key : keys)

@@ -35,7 +35,7 @@ inline constexpr const char* kProductKeyPath =
 inline constexpr const char16_t* kUserDevicePath = u"\\\\.\\KwoTarvDev";
 // The values the driver publishes under its service key, in the order they are shown.
 inline constexpr const char* kPublishedValueNames[] = {"ChipsetType", "ChipDesc", "VoltageList",
-                                                      "InterfaceName"};
+                                                       "InterfaceName"};
 
 struct MachineOptions {
     // Record every port operation into this file ("W 0x2E 0x87", one per line) when set.
@@ -68,7 +68,7 @@ struct ShutdownReport {
 };
 
 class Machine {
-public:
+  public:
     explicit Machine(Board board, MachineOptions options = {});
     ~Machine();
     Machine(const Machine&) = delete;
@@ -97,7 +97,7 @@ public:
     // The driver's DbgPrint lines so far.
     std::vector<std::string> DebugLines() const;
 
-private:
+  private:
     struct State;
 
     std::string DiagnoseStartFailure(uint32_t status) const;

@@ -53,7 +53,10 @@ States Step(std::string_view pattern, const States& from, char c, bool other)
     return to;
 }
 
-bool Accepts(const States& states) { return states.back(); }
+bool Accepts(const States& states)
+{
+    return states.back();
+}
 
 bool Empty(const States& states)
 {

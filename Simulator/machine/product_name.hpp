@@ -21,6 +21,7 @@ bool DriverMatches(std::string_view pattern, std::string_view name);
 void ReloadDriverImageData();
 
 // The family prefixes the driver searches for, for messages: "QIB-, RZV, ... or BEX".
-inline constexpr const char* kFamilyPrefixText = "QIB-, RZV, WENK, JUVO, KERD, ZYF, OQT, LUW or BEX";
+inline constexpr const char* kFamilyPrefixText =
+    "QIB-, RZV, WENK, JUVO, KERD, ZYF, OQT, LUW or BEX";
 
 } // namespace sim::machine

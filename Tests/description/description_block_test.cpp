@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -154,6 +155,11 @@ struct ChipCase {
     std::u16string text;
 };
 
+std::ostream& operator<<(std::ostream& out, const ChipCase& c)
+{
+    return out << "chip type " << c.chipType;
+}
+
 class ChipDescriptionTest : public DescriptionTest,
                             public ::testing::WithParamInterface<ChipCase> {};
 
@@ -241,6 +247,11 @@ struct VbatCase {
     std::vector<std::u16string> names;
     bool vbat;
 };
+
+std::ostream& operator<<(std::ostream& out, const VbatCase& c)
+{
+    return out << c.names.size() << " names, VBAT " << (c.vbat ? "listed" : "absent");
+}
 
 class VbatDetectionTest : public DescriptionTest, public ::testing::WithParamInterface<VbatCase> {};
 
@@ -398,6 +409,11 @@ struct BlockCase {
     uint32_t size;
     std::vector<std::u16string> inBlock;
 };
+
+std::ostream& operator<<(std::ostream& out, const BlockCase& c)
+{
+    return out << c.temperatures.size() << " temperature channels";
+}
 
 class InfoBlockTest : public DescriptionTest, public ::testing::WithParamInterface<BlockCase> {};
 

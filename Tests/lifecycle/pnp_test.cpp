@@ -412,8 +412,8 @@ TEST_F(RestartTest, RestartWithAChangedConfigurationForgetsTheOldOne)
 
 TEST_F(LifecycleTest, ForwardAndWaitRefusesMissingArguments)
 {
-    sim::io::IrpRequest request(1);
-    EXPECT_EQ(ForwardAndWait(nullptr, request.Irp()), STATUS_INVALID_PARAMETER_1);
+    IRP irp{}; // never sent: the checks come before the request is looked at
+    EXPECT_EQ(ForwardAndWait(nullptr, &irp), STATUS_INVALID_PARAMETER_1);
     EXPECT_EQ(ForwardAndWait(Machine().Pdo(), nullptr), STATUS_INVALID_PARAMETER_2);
     EXPECT_TRUE(Machine().Bus().Requests().empty());
 }

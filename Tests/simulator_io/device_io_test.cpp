@@ -161,6 +161,22 @@ TEST_F(DeviceIoTest, InitializingAndExclusiveDevicesRefuseOpens)
     EXPECT_EQ(sim::io::OpenDevice(u"\\\\.\\KwoTarvDev", 0).status, STATUS_SUCCESS);
 }
 
+TEST_F(DeviceIoTest, OpenHandleKeepsADeletedDeviceReachable)
+{
+    // Removal deletes the device while a handle is open: requests on the handle still reach
+    // the driver (which must refuse them itself), and nothing is reported.
+    ReplyWith(STATUS_DELETE_PENDING, 0, 0);
+    sim::io::Handle handle = Open();
+    UNICODE_STRING link;
+    RtlInitUnicodeString(&link, L"\\DosDevices\\KwoTarvDev");
+    ASSERT_EQ(IoDeleteSymbolicLink(&link), STATUS_SUCCESS);
+    ASSERT_EQ(sim::pnp::RemoveDevice(bus_->Pdo()).status, STATUS_SUCCESS);
+    EXPECT_EQ(sim::io::DeviceCount(driver_), 0u);
+    EXPECT_EQ(handle.DeviceIoControl(kAnyCode, {}, 4).status, STATUS_DELETE_PENDING);
+    EXPECT_EQ(sim::io::OpenDevice(u"\\Device\\KwoTarv", 0).status, STATUS_OBJECT_NAME_NOT_FOUND);
+    EXPECT_EQ(handle.Close(), STATUS_SUCCESS);
+}
+
 // ---- access check ------------------------------------------------------------------------
 
 struct AccessCase {

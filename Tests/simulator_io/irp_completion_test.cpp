@@ -387,6 +387,32 @@ TEST_F(IrpTest, WritingALocationTheRequestDoesNotHaveIsReported)
     EXPECT_EQ(TakeFaults("request's memory is corrupted"), 1u);
 }
 
+TEST_F(IrpTest, UnsentRequestLeavesNothingOutstanding)
+{
+    {
+        sim::io::IrpRequest request(2);
+        EXPECT_EQ(sim::io::OutstandingRequestCount(), 1u);
+    }
+    EXPECT_EQ(sim::io::OutstandingRequestCount(), 0u);
+}
+
+TEST_F(IrpTest, CallingADeletedDeviceIsReported)
+{
+    // The upper driver detaches and deletes itself while handling a request.
+    upperDispatch = [&](PDEVICE_OBJECT device, PIRP irp) {
+        IoDetachDevice(lower_);
+        IoDeleteDevice(device);
+        return Complete(irp, STATUS_SUCCESS);
+    };
+    Send();
+    EXPECT_TRUE(sim::faults::All().empty());
+    // A stale pointer to the deleted device is used again (its memory is kept by the
+    // simulator, so the call is only reported).
+    upperDispatch = [&](PDEVICE_OBJECT, PIRP irp) { return Complete(irp, STATUS_SUCCESS); };
+    Send();
+    EXPECT_EQ(TakeFaults("device object that was deleted"), 1u);
+}
+
 TEST_F(IrpTest, DefaultDispatchFailsUnhandledMajorFunctions)
 {
     sim::io::IrpRequest request(upper_->StackSize);

@@ -11,7 +11,10 @@ using sim::machine::Board;
 using sim::machine::BoardError;
 using sim::machine::ParseBoard;
 
-Board Parse(const std::string& json) { return ParseBoard(json, "board.json", {}); }
+Board Parse(const std::string& json)
+{
+    return ParseBoard(json, "board.json", {});
+}
 
 std::string ErrorOf(const std::string& json)
 {
@@ -67,8 +70,7 @@ TEST_P(BadBoardTest, MessageNamesTheKey)
 INSTANTIATE_TEST_SUITE_P(
     Board, BadBoardTest,
     ::testing::Values(
-        Bad{"[1, 2]", "board.json: expected a JSON object"},
-        Bad{"{", "board.json: not valid JSON"},
+        Bad{"[1, 2]", "board.json: expected a JSON object"}, Bad{"{", "board.json: not valid JSON"},
         Bad{R"({})", "board.json: chip: missing"},
         Bad{R"({"chip": "W83627EHF"})", "chip: 'W83627EHF' is not a known chip"},
         Bad{R"({"chip": "NCT6776", "chips": 1})", "chips: unknown key"},

@@ -3,10 +3,13 @@
 // replies (info block, fan speeds, text).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <map>
+#include <sstream>
 
+#include "commands.hpp"
 #include "hwm_client.hpp"
 #include "info_block.hpp"
 #include "kwotarv_public.h"
@@ -35,7 +38,7 @@ std::vector<uint8_t> Utf16Slot(const std::string& ascii, size_t slot)
 // protocol says: a too-short buffer gets STATUS_BUFFER_OVERFLOW with the size needed in the
 // first four bytes; an empty group STATUS_INVALID_PARAMETER.
 class ScriptedDevice : public Device {
-public:
+  public:
     std::map<uint32_t, std::vector<std::string>> names;
     std::map<uint32_t, std::vector<uint32_t>> values;
     std::map<uint32_t, uint32_t> failing; // code -> status to fail every request with
@@ -132,7 +135,7 @@ TEST(HwmClient, OverflowWithoutTheSizeIsAProtocolError)
 {
     // A driver that answers the probe with STATUS_BUFFER_OVERFLOW but no size.
     class NoSize : public Device {
-    public:
+      public:
         Reply Control(uint32_t, std::span<const uint8_t>, uint32_t) override
         {
             return {kStatusBufferOverflow, 0, {}};
@@ -145,7 +148,7 @@ TEST(HwmClient, OverflowWithoutTheSizeIsAProtocolError)
 TEST(HwmClient, ImplausibleSizeIsRefused)
 {
     class Huge : public Device {
-    public:
+      public:
         Reply Control(uint32_t, std::span<const uint8_t>, uint32_t) override
         {
             return {kStatusBufferOverflow, 4, Le32(0x7FFFFFFF)};
@@ -209,6 +212,75 @@ TEST(HwmClient, TemperaturesAfterTheSecondAreNotReadings)
     EXPECT_FALSE(readings.temperatures[2].tenths.has_value());
 }
 
+// ---- the read loop ---------------------------------------------------------------------------
+
+ScriptedDevice OneVoltage()
+{
+    ScriptedDevice device;
+    device.names[HWM_SELECT_VOLTAGES] = {"VCORE"};
+    device.values[HWM_SELECT_VOLTAGES] = {112};
+    return device;
+}
+
+TEST(ReadLoop, TerminalRedrawMovesBackOverThePreviousReading)
+{
+    ScriptedDevice device = OneVoltage();
+    ReadOptions options;
+    options.count = 3;
+    options.terminal = true;
+    std::ostringstream out, err;
+    EXPECT_EQ(RunRead(device, options, out, err), kExitSuccess);
+    const std::string text = out.str();
+    const size_t first = text.find("\x1b[");
+    ASSERT_NE(first, std::string::npos);
+    const auto lines = std::count(text.begin(), text.begin() + first, '\n');
+    // Up as many lines as the reading took, back to column 0, clear to the end of the screen.
+    const std::string back = "\x1b[" + std::to_string(lines) + "A\r\x1b[J";
+    EXPECT_EQ(text.substr(first, back.size()), back);
+    EXPECT_NE(text.find(back + "Reading 2 of 3\n"), std::string::npos);
+    EXPECT_NE(text.find(back + "Reading 3 of 3\n"), std::string::npos);
+    EXPECT_EQ(err.str(), "");
+}
+
+TEST(ReadLoop, FailedRequestGivesExitOneAndStillValidJson)
+{
+    ScriptedDevice device = OneVoltage();
+    device.failing[IOCTL_HWM_GET_CHANNEL_VALUES] = 0xC0000001;
+    ReadOptions options;
+    options.json = true;
+    std::ostringstream out, err;
+    EXPECT_EQ(RunRead(device, options, out, err), kExitFailure);
+    const auto json = nlohmann::json::parse(out.str());
+    EXPECT_TRUE(json["voltages"].empty());
+    EXPECT_EQ(json["errors"].size(), 1u);
+    EXPECT_NE(err.str().find("IOCTL_HWM_GET_CHANNEL_VALUES (voltages) failed with 0xC0000001 "
+                             "STATUS_UNSUCCESSFUL"),
+              std::string::npos)
+        << err.str();
+}
+
+TEST(ReadLoop, InfoWithAFailingBlockRequestStillPrintsTheRest)
+{
+    class NoRegistry : public Backend {
+      public:
+        Device& Open() override { throw ToolError("unused", kExitFailure); }
+        std::optional<std::vector<PublishedValue>> PublishedValues() override
+        {
+            return std::nullopt;
+        }
+        bool Finish(std::ostream&) override { return true; }
+    } backend;
+    ScriptedDevice device = OneVoltage();
+    device.failing[IOCTL_HWM_GET_CHIP_INFO] = 0xC0000010;
+    std::ostringstream out, err;
+    EXPECT_EQ(RunInfo(device, backend, true, out, err), kExitFailure);
+    const auto json = nlohmann::json::parse(out.str());
+    EXPECT_EQ(json["description"], "Nuvoton NCT6776 Hardware Monitor");
+    EXPECT_EQ(json["voltage_list"], "VCORE ");
+    EXPECT_TRUE(json["info_block"].is_null());
+    EXPECT_TRUE(json["registry"].is_null());
+}
+
 // ---- fan speeds ---------------------------------------------------------------------------------
 
 struct Rpm {
@@ -225,12 +297,12 @@ TEST_P(FanRpmTest, Nct6776CountFormat)
 
 INSTANTIATE_TEST_SUITE_P(
     Fans, FanRpmTest,
-    ::testing::Values(Rpm{0x1C04, 1500},  // count 0x1C << 5 | 4 = 900
-                      Rpm{0x2305, 1200},  // count 1125
-                      Rpm{0x0000, 0},     // count 0
-                      Rpm{0xFF1F, 0},     // every count bit set: no reading
-                      Rpm{0xFFFF, 0},     // the same, with the unused low-byte bits set
-                      Rpm{0xFE1F, 165},   // 0xFE << 5 | 0x1F = 8159 is still a reading
+    ::testing::Values(Rpm{0x1C04, 1500},    // count 0x1C << 5 | 4 = 900
+                      Rpm{0x2305, 1200},    // count 1125
+                      Rpm{0x0000, 0},       // count 0
+                      Rpm{0xFF1F, 0},       // every count bit set: no reading
+                      Rpm{0xFFFF, 0},       // the same, with the unused low-byte bits set
+                      Rpm{0xFE1F, 165},     // 0xFE << 5 | 0x1F = 8159 is still a reading
                       Rpm{0x00E1, 1350000}, // only bits 4-0 of the low byte count: 1
                       Rpm{0x0001, 1350000}, Rpm{0x0100, 42187})); // 32: 1350000 / 32
 
@@ -240,15 +312,14 @@ TEST(FanRpm, OnlyTheNct6776CountsAreSpeeds)
     EXPECT_FALSE(FanRpm(ChipFamily::NCT5523D, 0x1C04).has_value());
     EXPECT_FALSE(FanRpm(ChipFamily::W83627HF, 0x1C04).has_value());
     EXPECT_FALSE(FanRpm(ChipFamily::Unknown, 0x1C04).has_value());
-    EXPECT_EQ(ChipFromDescription("Nuvoton NCT5523D/6106D Hardware Monitor"),
-              ChipFamily::NCT5523D);
+    EXPECT_EQ(ChipFromDescription("Nuvoton NCT5523D/6106D Hardware Monitor"), ChipFamily::NCT5523D);
     EXPECT_EQ(ChipFromDescription("Winbond W83627DHG Hardware Monitor"), ChipFamily::W83627DHG);
 }
 
 // ---- info block ---------------------------------------------------------------------------------
 
 std::vector<uint8_t> InfoBlockBytes(uint32_t groups, const std::string& voltages,
-                               const std::vector<std::string>& temperatures)
+                                    const std::vector<std::string>& temperatures)
 {
     const uint32_t size = 272 + 132 * (groups + 1);
     std::vector<uint8_t> block(size, 0);
@@ -301,7 +372,8 @@ TEST(InfoBlockDecode, LayoutFaultsAreReported)
     EXPECT_EQ(DecodeInfoBlock(std::vector<uint8_t>(100, 0)).problems.size(), 1u);
 }
 
-// ---- text ----------------------------------------------------------------------------------------
+// ---- text
+// ----------------------------------------------------------------------------------------
 
 TEST(Text, Units)
 {

@@ -59,7 +59,7 @@ const BoardCase kNct6776{
         {"System", 33.5}, // 0x0073/0x0074 = 0x21, 0x80: 0x2180 / 128 = 67 half degrees
     },
     {
-        {"CPU Fan", 7172, 1500},   // 0x1C04: count 0x1C << 5 | 4 = 900, 1350000 / 900
+        {"CPU Fan", 7172, 1500},    // 0x1C04: count 0x1C << 5 | 4 = 900, 1350000 / 900
         {"System Fan", 8965, 1200}, // 0x2305: count 0x23 << 5 | 5 = 1125
         {"Aux Fan", 65311, 0},      // 0xFF1F: every count bit set, the fan stands
     },

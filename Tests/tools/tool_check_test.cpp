@@ -47,8 +47,8 @@ TEST_P(BrokenConfigurationTest, CheckReportsTheProblemWithItsKeyPath)
             if (finding["severity"] == expected.severity && finding["path"] == expected.path &&
                 finding["message"].get<std::string>().find(expected.fragment) != std::string::npos)
                 found = true;
-        EXPECT_TRUE(found) << "no " << expected.severity << " at " << expected.path
-                           << " saying '" << expected.fragment << "' in\n"
+        EXPECT_TRUE(found) << "no " << expected.severity << " at " << expected.path << " saying '"
+                           << expected.fragment << "' in\n"
                            << report["findings"].dump(2);
     }
 }
@@ -84,12 +84,12 @@ INSTANTIATE_TEST_SUITE_P(
                    {"warning", "Product\\QIB-1234\\Temperature", "only the first two are read"},
                    {"error", "Product\\QIB-1234\\Fan", "6 fan channels, but the readings hold 5"}}},
         // Nine names of eight characters need 82 units of a 64-unit list.
-        CheckCase{"voltage-list-overflow",
-                  1,
-                  1,
-                  0,
-                  {{"error", "Product\\JUVO-D525\\Voltage",
-                    "need 82 characters in the voltage list"}}},
+        CheckCase{
+            "voltage-list-overflow",
+            1,
+            1,
+            0,
+            {{"error", "Product\\JUVO-D525\\Voltage", "need 82 characters in the voltage list"}}},
         // "*" enumerates first and matches everything.
         CheckCase{"catch-all-pattern",
                   0,
@@ -128,11 +128,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {{"error", "Product\\QIB-1234\\Fan", "has no channel subkeys"},
                    {"error", "Product\\QIB-1234\\Temperature\\0\\TjMax", "is missing or 0"}}},
         // Without a Product key nothing can start.
-        CheckCase{"no-registry",
-                  1,
-                  1,
-                  0,
-                  {{"error", "Product", "the key does not exist"}}},
+        CheckCase{"no-registry", 1, 1, 0, {{"error", "Product", "the key does not exist"}}},
         // Without firmware there is nothing to match, and the configuration itself is fine.
         CheckCase{"no-firmware", 0, 0, 0, {}}),
     [](const auto& info) {
@@ -159,8 +155,7 @@ TEST_P(SampleBoardCheckTest, SampleBoardsAreClean)
     EXPECT_EQ(report["warnings"], 0) << report.dump(2);
     ASSERT_EQ(report["findings"].size(), 1u);
     EXPECT_EQ(report["findings"][0]["severity"], "note");
-    EXPECT_NE(report["findings"][0]["message"].get<std::string>().find(pattern),
-              std::string::npos)
+    EXPECT_NE(report["findings"][0]["message"].get<std::string>().find(pattern), std::string::npos)
         << report.dump(2);
 }
 

@@ -41,7 +41,8 @@ TEST(IoctlCommand, ShortChipInfoRequestTellsTheSizeInItsFirstFourBytes)
 
 TEST(IoctlCommand, ChipInfoWithRoomReturnsTheWholeBlock)
 {
-    ToolRun run = RunTool({"ioctl", "IOCTL_HWM_GET_CHIP_INFO", "--output-length", "1000", "--json"});
+    ToolRun run =
+        RunTool({"ioctl", "IOCTL_HWM_GET_CHIP_INFO", "--output-length", "1000", "--json"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const json reply = json::parse(run.out);
     EXPECT_EQ(reply["status"], "0x00000000");
@@ -65,8 +66,8 @@ TEST(IoctlCommand, TemperatureRequestReturnsZeroThenTheTwoChannels)
 
 TEST(IoctlCommand, FanNamesComeInSixtyFourByteSlots)
 {
-    ToolRun run = RunTool({"ioctl", "0x222480", "--input", "05 00 00 00", "--output-length",
-                           "192", "--json"});
+    ToolRun run = RunTool(
+        {"ioctl", "0x222480", "--input", "05 00 00 00", "--output-length", "192", "--json"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const json reply = json::parse(run.out);
     EXPECT_EQ(reply["information"], 192);
@@ -249,8 +250,7 @@ TEST(SimulatorOptions, TracePortsRecordsDetectionAtTheFallbackPair)
         "W 0x2E 0x87", "W 0x2E 0x87", "W 0x2E 0x20", "R 0x2F 0xFF", "W 0x2E 0xAA",
         "W 0x4E 0x87", "W 0x4E 0x87", "W 0x4E 0x20", "R 0x4F 0xB0", "W 0x4E 0xAA"};
     ASSERT_GE(lines.size(), detection.size());
-    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + detection.size()),
-              detection);
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + detection.size()), detection);
     // The hardware monitor at 0xA10: index port 0xA15, data port 0xA16.
     EXPECT_NE(std::find(lines.begin(), lines.end(), "W 0xA15 0x4E"), lines.end());
     EXPECT_NE(std::find(lines.begin(), lines.end(), "R 0xA16 0xE3"), lines.end()); // +12V

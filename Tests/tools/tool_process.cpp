@@ -43,7 +43,10 @@ ScratchDir::~ScratchDir()
     std::filesystem::remove_all(dir_, ignored);
 }
 
-std::string ScratchDir::Path(const std::string& name) const { return dir_ + "/" + name; }
+std::string ScratchDir::Path(const std::string& name) const
+{
+    return dir_ + "/" + name;
+}
 
 ToolRun RunTool(const std::vector<std::string>& args)
 {

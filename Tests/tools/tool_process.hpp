@@ -21,14 +21,14 @@ std::string DataDir(const std::string& name);
 
 // A fresh directory for files a test writes, removed with the object.
 class ScratchDir {
-public:
+  public:
     ScratchDir();
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
     std::string Path(const std::string& name) const;
 
-private:
+  private:
     std::string dir_;
 };
 

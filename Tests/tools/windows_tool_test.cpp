@@ -62,7 +62,7 @@ TEST(WindowsTool, IsAStaticConsoleProgramFor32BitWindows)
     const std::string text = tooltest::ReadText(KWOTARV_WINDOWS_TOOL);
     ASSERT_FALSE(text.empty()) << KWOTARV_WINDOWS_TOOL << " was not built";
     PeImage image{std::vector<uint8_t>(text.begin(), text.end())};
-    ASSERT_EQ(image.U16(0), 0x5A4Du); // "MZ"
+    ASSERT_EQ(image.U16(0), 0x5A4Du);                  // "MZ"
     ASSERT_EQ(image.U32(image.Header()), 0x00004550u); // "PE\0\0"
     EXPECT_EQ(image.U16(image.Header() + 4), 0x014Cu); // i386
     EXPECT_EQ(image.U16(image.Optional()), 0x010Bu);   // PE32

@@ -21,14 +21,13 @@ inline constexpr int kExitUsage = 2;   // the command line or its files are wron
 
 // A failure that ends the command; the message says what failed and what to do.
 class ToolError : public std::runtime_error {
-public:
-    ToolError(const std::string& what, int exitCode)
-        : std::runtime_error(what), exitCode_(exitCode)
+  public:
+    ToolError(const std::string& what, int exitCode) : std::runtime_error(what), exitCode_(exitCode)
     {
     }
     int ExitCode() const { return exitCode_; }
 
-private:
+  private:
     int exitCode_;
 };
 
@@ -40,7 +39,7 @@ struct PublishedValue {
 };
 
 class Backend {
-public:
+  public:
     virtual ~Backend() = default;
     // Opens the device; throws ToolError (kExitFailure) when it is not there.
     virtual Device& Open() = 0;
@@ -52,7 +51,12 @@ public:
     virtual bool Finish(std::ostream& err) = 0;
 };
 
-// Waits between two readings of --watch.
+// Waits between two readings of --watch; returns early once a stop was requested.
 void SleepSeconds(double seconds);
+
+// Ctrl+C during --watch ends the loop after the current reading, so that the session still ends
+// properly (on the simulator: removal, unload and the report of what was left behind).
+void InstallStopHandler();
+bool StopRequested();
 
 } // namespace kwotarv

@@ -47,6 +47,8 @@ int RunRead(Device& device, const ReadOptions& options, std::ostream& out, std::
     for (uint64_t reading = 1; reading <= total; ++reading) {
         if (reading > 1 && options.watchSeconds)
             SleepSeconds(*options.watchSeconds);
+        if (reading > 1 && StopRequested())
+            break;
         Readings readings = client.ReadAll();
         for (const auto& error : readings.errors)
             err << "kwotarv: " << error << "\n";

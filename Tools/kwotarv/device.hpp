@@ -9,21 +9,26 @@
 namespace kwotarv {
 
 struct Reply {
-    uint32_t status = 0;          // the request's NTSTATUS, as an unsigned value
-    uint64_t information = 0;     // IoStatus.Information: the bytes the driver reported
-    std::vector<uint8_t> output;  // the bytes that reached the caller's output buffer
+    uint32_t status = 0;         // the request's NTSTATUS, as an unsigned value
+    uint64_t information = 0;    // IoStatus.Information: the bytes the driver reported
+    std::vector<uint8_t> output; // the bytes that reached the caller's output buffer
 };
 
 class Device {
-public:
+  public:
     virtual ~Device() = default;
-    virtual Reply Control(uint32_t code, std::span<const uint8_t> input,
-                          uint32_t outputLength) = 0;
+    virtual Reply Control(uint32_t code, std::span<const uint8_t> input, uint32_t outputLength) = 0;
 };
 
 // NTSTATUS severity classes.
-inline bool IsErrorStatus(uint32_t status) { return (status >> 30) == 3; }
-inline bool IsSuccessStatus(uint32_t status) { return static_cast<int32_t>(status) >= 0; }
+inline bool IsErrorStatus(uint32_t status)
+{
+    return (status >> 30) == 3;
+}
+inline bool IsSuccessStatus(uint32_t status)
+{
+    return static_cast<int32_t>(status) >= 0;
+}
 
 // The statuses the driver's replies use.
 inline constexpr uint32_t kStatusSuccess = 0x00000000;

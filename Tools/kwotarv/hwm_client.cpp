@@ -89,9 +89,10 @@ Description HwmClient::GetDescription()
             Utf16LeToUtf8(bytes.subspan(HWM_CHIP_DESC_SIZE, HWM_VOLTAGE_LIST_SIZE))};
 }
 
-std::optional<std::vector<uint8_t>>
-HwmClient::FetchSized(uint32_t code, std::span<const uint8_t> input, const std::string& what,
-                      std::optional<uint32_t> emptyStatus)
+std::optional<std::vector<uint8_t>> HwmClient::FetchSized(uint32_t code,
+                                                          std::span<const uint8_t> input,
+                                                          const std::string& what,
+                                                          std::optional<uint32_t> emptyStatus)
 {
     constexpr uint32_t kProbeLength = 4;
     Reply probe = device_.Control(code, input, kProbeLength);

@@ -16,14 +16,14 @@ namespace kwotarv {
 
 // A request that ended with a status the client cannot use.
 class RequestError : public std::runtime_error {
-public:
+  public:
     RequestError(const std::string& what, uint32_t status)
         : std::runtime_error(what), status_(status)
     {
     }
     uint32_t Status() const { return status_; }
 
-private:
+  private:
     uint32_t status_;
 };
 
@@ -75,7 +75,7 @@ struct Readings {
 inline constexpr size_t kReadTemperatureChannels = 2;
 
 class HwmClient {
-public:
+  public:
     explicit HwmClient(Device& device) : device_(device) {}
 
     Description GetDescription();
@@ -88,7 +88,7 @@ public:
     // Description and every group, each failure recorded in Readings::errors.
     Readings ReadAll();
 
-private:
+  private:
     // A reply whose size the driver announces: a first request with a 4-byte output buffer is
     // answered with STATUS_BUFFER_OVERFLOW and the size needed in those 4 bytes (or with the
     // whole reply when 4 bytes are enough); the second request asks for exactly that size.

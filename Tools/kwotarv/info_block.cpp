@@ -99,8 +99,7 @@ InfoBlock DecodeInfoBlock(std::span<const uint8_t> bytes)
 
     // The record after the last group is always zero.
     const size_t trailer = kHeaderSize + groups * kGroupSize;
-    if (trailer + kGroupSize <= bytes.size() &&
-        !AllZero(bytes.subspan(trailer, kGroupSize)))
+    if (trailer + kGroupSize <= bytes.size() && !AllZero(bytes.subspan(trailer, kGroupSize)))
         block.problems.push_back("the record after the last group is not zero");
     return block;
 }

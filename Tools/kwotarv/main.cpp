@@ -47,26 +47,33 @@ int Run(int argc, char** argv)
     app.add_flag("--json", json, "Print JSON instead of text");
     CLI::Option* watchOption =
         app.add_option("--watch", watchSeconds, "read: repeat every SECONDS (fractions allowed)")
-            ->check(CLI::NonNegativeNumber);
-    CLI::Option* countOption =
-        app.add_option("--count", count, "read: number of readings (default 1, or until "
-                                         "interrupted with --watch)")
-            ->check(CLI::PositiveNumber);
+            ->check(CLI::NonNegativeNumber)
+            ->type_name("SECONDS");
+    CLI::Option* countOption = app.add_option("--count", count,
+                                              "read: number of readings (default 1, or until "
+                                              "interrupted with --watch)")
+                                   ->check(CLI::PositiveNumber)
+                                   ->type_name("N");
 
 #if !defined(_WIN32)
     SimulatorOptions sim;
     std::string board, firmware, registry, tracePorts, registryOut;
     auto* boardOption = app.add_option("--board", board,
                                        "Simulator: board directory (board.json, registry.reg); "
-                                       "default: the built-in demo board");
+                                       "default: the built-in demo board")
+                            ->type_name("DIR");
     auto* firmwareOption =
-        app.add_option("--firmware", firmware, "Simulator: firmware image file (64 KiB F-segment)");
+        app.add_option("--firmware", firmware, "Simulator: firmware image (64 KiB F-segment)")
+            ->type_name("FILE");
     auto* registryOption =
-        app.add_option("--registry", registry, "Simulator: registry configuration (.reg file)");
-    auto* traceOption = app.add_option("--trace-ports", tracePorts,
-                                       "Simulator: write every port operation to FILE");
-    auto* registryOutOption = app.add_option(
-        "--registry-out", registryOut, "Simulator: write the registry after the run to FILE");
+        app.add_option("--registry", registry, "Simulator: registry configuration (.reg file)")
+            ->type_name("FILE");
+    auto* traceOption =
+        app.add_option("--trace-ports", tracePorts, "Simulator: write every port operation to FILE")
+            ->type_name("FILE");
+    auto* registryOutOption = app.add_option("--registry-out", registryOut,
+                                             "Simulator: write the registry after the run to FILE")
+                                  ->type_name("FILE");
     app.add_flag("--debug-output", sim.debugOutput,
                  "Simulator: show the driver's DbgPrint lines on stderr");
 #endif
@@ -78,17 +85,20 @@ int Run(int argc, char** argv)
     CLI::App* ioctl = app.add_subcommand("ioctl", "Send one raw device-control request");
     std::string codeText, inputText;
     uint32_t outputLength = 1024;
-    ioctl->add_option("CODE", codeText, "Control code: a number (0x222410) or a name "
-                                        "(IOCTL_HWM_GET_CHIP_INFO)")
+    ioctl
+        ->add_option("CODE", codeText,
+                     "Control code: a number (0x222410) or a name "
+                     "(IOCTL_HWM_GET_CHIP_INFO)")
         ->required();
-    ioctl->add_option("--input", inputText, "Input bytes in hex (\"05000000\")");
-    ioctl->add_option("--output-length", outputLength, "Output buffer length (default 1024)");
+    ioctl->add_option("--input", inputText, "Input bytes in hex (\"05000000\")")->type_name("HEX");
+    ioctl->add_option("--output-length", outputLength, "Output buffer length (default 1024)")
+        ->type_name("N");
 
 #if !defined(_WIN32)
-    CLI::App* check =
-        app.add_subcommand("check", "Check a board configuration before it ships");
+    CLI::App* check = app.add_subcommand("check", "Check a board configuration before it ships");
     std::string chipName;
-    check->add_option("--chip", chipName, "Check for this chip instead of the board's");
+    check->add_option("--chip", chipName, "Check for this chip instead of the board's")
+        ->type_name("NAME");
 #endif
     for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; }))
         sub->fallthrough();
@@ -159,6 +169,7 @@ int Run(int argc, char** argv)
             if (countOption->count() > 0)
                 options.count = count;
             options.terminal = StdoutIsTerminal();
+            InstallStopHandler();
             status = RunRead(device, options, std::cout, std::cerr);
         }
     } catch (const ToolError& error) {

@@ -138,8 +138,8 @@ std::string ReadingsText(const Readings& readings)
     std::string out = readings.description ? *readings.description : "(no description)";
     out += "\n\nVoltages\n";
     for (const auto& v : readings.voltages)
-        out += "  " + PadRight(v.name, width) + PadLeft(FormatHundredths(v.hundredths), kValueWidth) +
-               " V\n";
+        out += "  " + PadRight(v.name, width) +
+               PadLeft(FormatHundredths(v.hundredths), kValueWidth) + " V\n";
     if (readings.voltages.empty())
         out += "  (none)\n";
 
@@ -271,11 +271,12 @@ std::string IoctlText(const RawRequest& request, const Reply& reply)
     const std::string codeName = ControlCodeName(request.code);
     const std::string statusName = StatusName(reply.status);
     std::string out;
-    out += "code         " + HexCode(request.code) + (codeName.empty() ? "" : " " + codeName) + "\n";
+    out +=
+        "code         " + HexCode(request.code) + (codeName.empty() ? "" : " " + codeName) + "\n";
     out += "input        " + std::to_string(request.input.size()) + " bytes" +
            (request.input.empty() ? "" : ": " + HexBytes(request.input)) + "\n";
-    out += "status       " + HexStatus(reply.status) + (statusName.empty() ? "" : " " + statusName) +
-           "\n";
+    out += "status       " + HexStatus(reply.status) +
+           (statusName.empty() ? "" : " " + statusName) + "\n";
     out += "information  " + std::to_string(reply.information) + "\n";
     out += "output       " + std::to_string(reply.output.size()) + " of " +
            std::to_string(request.outputLength) + " bytes returned\n";

@@ -1,9 +1,7 @@
 // The Linux back end: a simulated machine (Simulator/machine) carries the requests.
 #include "simulator_backend.hpp"
 
-#include <chrono>
 #include <fstream>
-#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -19,7 +17,7 @@ namespace {
 namespace machine = sim::machine;
 
 class SimulatedDevice : public Device {
-public:
+  public:
     explicit SimulatedDevice(machine::Machine& m) : machine_(m) {}
 
     Reply Control(uint32_t code, std::span<const uint8_t> input, uint32_t outputLength) override
@@ -28,12 +26,12 @@ public:
         return {r.status, r.information, std::move(r.output)};
     }
 
-private:
+  private:
     machine::Machine& machine_;
 };
 
 class SimulatorBackend : public Backend {
-public:
+  public:
     SimulatorBackend(machine::Board board, const SimulatorOptions& options)
         : machine_(std::move(board), MachineOptions(options)), device_(machine_),
           registryOut_(options.registryOut)
@@ -80,7 +78,7 @@ public:
         return clean;
     }
 
-private:
+  private:
     static machine::MachineOptions MachineOptions(const SimulatorOptions& options)
     {
         machine::MachineOptions result;
@@ -96,12 +94,6 @@ private:
 };
 
 } // namespace
-
-void SleepSeconds(double seconds)
-{
-    if (seconds > 0)
-        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-}
 
 machine::Board ResolveBoard(const SimulatorOptions& options)
 {
@@ -141,8 +133,8 @@ void WriteRegistry(const std::filesystem::path& file, const std::string& text)
         throw ToolError("cannot write the registry to '" + file.string() + "'", kExitFailure);
 }
 
-int RunCheck(const SimulatorOptions& options, const std::optional<std::string>& chipName,
-             bool json, std::ostream& out, std::ostream& err)
+int RunCheck(const SimulatorOptions& options, const std::optional<std::string>& chipName, bool json,
+             std::ostream& out, std::ostream& err)
 {
     machine::Board board = ResolveBoard(options);
     std::optional<sim::hw::ChipKind> chip;
@@ -160,8 +152,7 @@ int RunCheck(const SimulatorOptions& options, const std::optional<std::string>& 
         throw ToolError(error.what(), kExitUsage);
     }
     if (options.registryOut)
-        WriteRegistry(*options.registryOut,
-                      sim::registry::ExportRegText(machine::kServiceKeyPath));
+        WriteRegistry(*options.registryOut, sim::registry::ExportRegText(machine::kServiceKeyPath));
 
     const std::string chipText(sim::hw::ChipKindName(chip.value_or(board.chip)));
     const size_t errors = machine::CountFindings(findings, machine::Severity::Error);
@@ -172,9 +163,11 @@ int RunCheck(const SimulatorOptions& options, const std::optional<std::string>& 
             list.push_back({{"severity", machine::SeverityName(f.severity)},
                             {"path", f.path},
                             {"message", f.message}});
-        nlohmann::ordered_json report = {{"board", board.name}, {"chip", chipText},
-                                 {"findings", list},    {"errors", errors},
-                                 {"warnings", warnings}};
+        nlohmann::ordered_json report = {{"board", board.name},
+                                         {"chip", chipText},
+                                         {"findings", list},
+                                         {"errors", errors},
+                                         {"warnings", warnings}};
         out << report.dump(2) << "\n";
     } else {
         out << "Checking board '" << board.name << "' (" << chipText << ")";
@@ -182,8 +175,7 @@ int RunCheck(const SimulatorOptions& options, const std::optional<std::string>& 
             out << ", configuration from " << board.registrySource;
         out << "\n";
         for (const auto& f : findings)
-            out << machine::SeverityName(f.severity) << ": " << f.path << ": " << f.message
-                << "\n";
+            out << machine::SeverityName(f.severity) << ": " << f.path << ": " << f.message << "\n";
         if (errors == 0 && warnings == 0)
             out << "no problems found\n";
         else
@@ -191,8 +183,8 @@ int RunCheck(const SimulatorOptions& options, const std::optional<std::string>& 
                 << (warnings == 1 ? " warning\n" : " warnings\n");
     }
     if (errors != 0)
-        err << "kwotarv: the configuration has " << errors
-            << (errors == 1 ? " error" : " errors") << "; fix them before shipping it\n";
+        err << "kwotarv: the configuration has " << errors << (errors == 1 ? " error" : " errors")
+            << "; fix them before shipping it\n";
     return errors == 0 ? kExitSuccess : kExitFailure;
 }
 

@@ -22,7 +22,7 @@ namespace {
 constexpr wchar_t kDevicePath[] = L"\\\\.\\KwoTarvDev";
 constexpr wchar_t kServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\KwoTarv";
 constexpr const wchar_t* kPublishedNames[] = {L"ChipsetType", L"ChipDesc", L"VoltageList",
-                                             L"InterfaceName"};
+                                              L"InterfaceName"};
 constexpr const char* kPublishedNamesUtf8[] = {"ChipsetType", "ChipDesc", "VoltageList",
                                                "InterfaceName"};
 constexpr NTSTATUS kStatusPending = 0x00000103;
@@ -45,7 +45,7 @@ std::string SystemMessage(DWORD error)
 }
 
 class WindowsDevice : public Device {
-public:
+  public:
     explicit WindowsDevice(HANDLE handle) : handle_(handle) {}
     ~WindowsDevice() override { CloseHandle(handle_); }
     WindowsDevice(const WindowsDevice&) = delete;
@@ -75,12 +75,12 @@ public:
         return reply;
     }
 
-private:
+  private:
     HANDLE handle_;
 };
 
 class DeviceBackend : public Backend {
-public:
+  public:
     Device& Open() override
     {
         HANDLE handle = CreateFileW(kDevicePath, GENERIC_READ | GENERIC_WRITE,
@@ -102,8 +102,7 @@ public:
                 throw ToolError("access to \\\\.\\KwoTarvDev was denied: run kwotarv from an "
                                 "elevated command prompt",
                                 kExitFailure);
-            throw ToolError("cannot open \\\\.\\KwoTarvDev: " + SystemMessage(error),
-                            kExitFailure);
+            throw ToolError("cannot open \\\\.\\KwoTarvDev: " + SystemMessage(error), kExitFailure);
         }
         device_ = std::make_unique<WindowsDevice>(handle);
         return *device_;
@@ -141,18 +140,15 @@ public:
         return true;
     }
 
-private:
+  private:
     std::unique_ptr<WindowsDevice> device_;
 };
 
 } // namespace
 
-std::unique_ptr<Backend> MakeDeviceBackend() { return std::make_unique<DeviceBackend>(); }
-
-void SleepSeconds(double seconds)
+std::unique_ptr<Backend> MakeDeviceBackend()
 {
-    if (seconds > 0)
-        Sleep(static_cast<DWORD>(seconds * 1000.0));
+    return std::make_unique<DeviceBackend>();
 }
 
 void PrepareWindowsConsole()
@@ -164,6 +160,9 @@ void PrepareWindowsConsole()
         gVirtualTerminal = SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
-bool WindowsConsoleIsTerminal() { return gVirtualTerminal; }
+bool WindowsConsoleIsTerminal()
+{
+    return gVirtualTerminal;
+}
 
 } // namespace kwotarv

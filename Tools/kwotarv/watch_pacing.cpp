@@ -1,0 +1,63 @@
+// Pacing of --watch: the wait between readings, and Ctrl+C ending the loop. The C runtime's
+// SIGINT serves both platforms (on Windows the runtime raises it for the console's Ctrl+C).
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <thread>
+#endif
+
+#include "backend.hpp"
+
+namespace kwotarv {
+
+namespace {
+
+volatile std::sig_atomic_t gStop = 0;
+
+extern "C" void OnInterrupt(int)
+{
+    gStop = 1;
+}
+
+void SleepMilliseconds(long long milliseconds)
+{
+#if defined(_WIN32)
+    Sleep(static_cast<DWORD>(milliseconds));
+#else
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+#endif
+}
+
+} // namespace
+
+void InstallStopHandler()
+{
+    std::signal(SIGINT, OnInterrupt);
+}
+
+bool StopRequested()
+{
+    return gStop != 0;
+}
+
+void SleepSeconds(double seconds)
+{
+    // In short slices, so that Ctrl+C ends the wait at once.
+    constexpr long long kSlice = 50;
+    using Clock = std::chrono::steady_clock;
+    const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                        std::chrono::duration<double>(seconds));
+    while (!StopRequested()) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+        if (left <= 0)
+            break;
+        SleepMilliseconds(std::min<long long>(left, kSlice));
+    }
+}
+
+} // namespace kwotarv
