@@ -12,6 +12,7 @@
 #include "hardware/hardware.hpp"
 #include "machine/machine.hpp"
 #include "machine/patterns.hpp"
+#include "machine/driver_image.hpp"
 #include "machine/product_name.hpp"
 
 namespace sim::machine {
@@ -554,7 +555,7 @@ std::vector<Finding> CheckConfiguration(const CheckSubject& subject)
 std::vector<Finding> CheckBoard(const Board& board, std::optional<hw::ChipKind> chip)
 {
     sim::ResetAll();
-    ReloadDriverImageData();
+    ReloadDriverImage();
     if (!board.registryText.empty()) {
         try {
             registry::ImportRegText(board.registryText);

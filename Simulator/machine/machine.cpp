@@ -18,6 +18,7 @@
 #include "kernel/reset.hpp"
 #include "lifecycle/lifecycle.h"
 #include "machine/check.hpp"
+#include "machine/driver_image.hpp"
 #include "machine/product_name.hpp"
 
 namespace sim::machine {
@@ -116,7 +117,7 @@ StartOutcome Machine::PowerOn()
     State& s = *state_;
 
     sim::ResetAll();
-    ReloadDriverImageData();
+    ReloadDriverImage();
 
     // Hardware.
     hw::Hardware& hardware = hw::Current();

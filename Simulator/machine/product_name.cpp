@@ -4,8 +4,6 @@
 
 #include <string>
 
-#include "chip/chip.h"
-#include "chip/chip_profile.h"
 #include "config/firmware.h"
 
 namespace sim::machine {
@@ -19,14 +17,6 @@ std::optional<std::string> SearchProductName()
     std::string name(ProductName);
     ReleaseProductName();
     return name;
-}
-
-void ReloadDriverImageData()
-{
-    FirmwareImage = nullptr;
-    ProductName = nullptr;
-    SioIndexPort = SIO_PRIMARY_INDEX_PORT;
-    SioDataPort = SIO_PRIMARY_DATA_PORT;
 }
 
 bool DriverMatches(std::string_view pattern, std::string_view name)

@@ -15,11 +15,6 @@ std::optional<std::string> SearchProductName();
 // True when the driver's wildcard match accepts `name` for `pattern`.
 bool DriverMatches(std::string_view pattern, std::string_view name);
 
-// Puts the driver's image-wide data back to what a fresh load of the image holds: no firmware
-// copy or product name, configuration ports 0x2E/0x2F. Used right after the simulator's reset,
-// which has already given back the memory those pointers may still name.
-void ReloadDriverImageData();
-
 // The family prefixes the driver searches for, for messages: "QIB-, RZV, ... or BEX".
 inline constexpr const char* kFamilyPrefixText =
     "QIB-, RZV, WENK, JUVO, KERD, ZYF, OQT, LUW or BEX";

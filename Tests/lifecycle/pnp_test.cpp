@@ -542,7 +542,7 @@ TEST_F(RemovalTest, NothingIsLeftWhicheverFailureTheStartHad)
                             "Flst", "FanB", "Cinf"}) {
         SCOPED_TRACE(tag);
         sim::ResetAll();
-        ReloadDriverImage();
+        sim::machine::ReloadDriverImage();
         LifecycleMachine machine;
         ASSERT_EQ(machine.Load(), STATUS_SUCCESS);
         ASSERT_EQ(machine.AddDevice(), STATUS_SUCCESS);

@@ -6,14 +6,14 @@
 
 #include "kernel/faults.hpp"
 #include "kernel/reset.hpp"
-#include "driver_image.hpp"
+#include "machine/driver_image.hpp"
 
 class SimTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         sim::ResetAll();
-        ReloadDriverImage();
+        sim::machine::ReloadDriverImage();
     }
     void TearDown() override
     {

@@ -59,6 +59,11 @@ struct Bad {
     const char* message;
 };
 
+void PrintTo(const Bad& c, std::ostream* os)
+{
+    *os << c.json;
+}
+
 class BadBoardTest : public ::testing::TestWithParam<Bad> {};
 
 TEST_P(BadBoardTest, MessageNamesTheKey)

@@ -288,6 +288,11 @@ struct Rpm {
     uint32_t rpm;
 };
 
+void PrintTo(const Rpm& c, std::ostream* os)
+{
+    *os << std::hex << "0x" << c.value;
+}
+
 class FanRpmTest : public ::testing::TestWithParam<Rpm> {};
 
 TEST_P(FanRpmTest, Nct6776CountFormat)

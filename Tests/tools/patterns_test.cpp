@@ -20,6 +20,11 @@ struct Cover {
     bool covers;
 };
 
+void PrintTo(const Cover& c, std::ostream* os)
+{
+    *os << "'" << c.outer << "' over '" << c.inner << "'";
+}
+
 class PatternCoverTest : public ::testing::TestWithParam<Cover> {};
 
 TEST_P(PatternCoverTest, Table)

@@ -138,6 +138,11 @@ std::vector<std::string> BoardArgs(const BoardCase& board)
     return {"--board", BoardDir(board.board)};
 }
 
+void PrintTo(const BoardCase& c, std::ostream* os)
+{
+    *os << (*c.board ? c.board : "demo");
+}
+
 class SampleBoardTest : public ::testing::TestWithParam<BoardCase> {};
 
 TEST_P(SampleBoardTest, JsonReadingsMatchTheRegisterContents)

@@ -31,6 +31,11 @@ struct CheckCase {
     std::vector<Expected> findings;
 };
 
+void PrintTo(const CheckCase& c, std::ostream* os)
+{
+    *os << c.board;
+}
+
 class BrokenConfigurationTest : public ::testing::TestWithParam<CheckCase> {};
 
 TEST_P(BrokenConfigurationTest, CheckReportsTheProblemWithItsKeyPath)

@@ -106,6 +106,11 @@ struct UsageCase {
     const char* message;
 };
 
+void PrintTo(const UsageCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class UsageErrorTest : public ::testing::TestWithParam<UsageCase> {};
 
 TEST_P(UsageErrorTest, ExitsWithTwoAndSaysWhatIsWrong)
@@ -140,6 +145,11 @@ struct StartFailure {
     const char* board;
     std::vector<const char*> messages;
 };
+
+void PrintTo(const StartFailure& c, std::ostream* os)
+{
+    *os << c.board;
+}
 
 class StartFailureTest : public ::testing::TestWithParam<StartFailure> {};
 
