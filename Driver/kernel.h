@@ -37,6 +37,6 @@ extern "C" {
 #endif
 
 // Pool tags read in the debugger as the four characters of the string, low byte first.
-#define KWO_POOL_TAG(a, b, c, d)                                                                  \
-    ((ULONG)(UCHAR)(a) | ((ULONG)(UCHAR)(b) << 8) | ((ULONG)(UCHAR)(c) << 16) |                  \
+#define KWO_POOL_TAG(a, b, c, d)                                                                   \
+    ((ULONG)(UCHAR)(a) | ((ULONG)(UCHAR)(b) << 8) | ((ULONG)(UCHAR)(c) << 16) |                    \
      ((ULONG)(UCHAR)(d) << 24))

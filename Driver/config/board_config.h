@@ -4,7 +4,8 @@
 
 #include "channel.h"
 
-#define KWO_PRODUCT_KEY L"\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\KwoTarv\\Product"
+#define KWO_PRODUCT_KEY                                                                            \
+    L"\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\KwoTarv\\Product"
 #define KWO_VALUE_BUFFER_SIZE 256
 
 NTSTATUS LoadBoardConfiguration(PDEVICE_EXTENSION Extension);

@@ -25,7 +25,7 @@ typedef struct _SENSOR_CHANNEL_LIST {
     SENSOR_CHANNEL Channels[1];
 } SENSOR_CHANNEL_LIST, *PSENSOR_CHANNEL_LIST;
 
-#define SENSOR_CHANNEL_LIST_SIZE(Capacity)                                                        \
+#define SENSOR_CHANNEL_LIST_SIZE(Capacity)                                                         \
     (offsetof(SENSOR_CHANNEL_LIST, Channels) + (SIZE_T)(Capacity) * sizeof(SENSOR_CHANNEL))
 
 // Sensor kinds and the constant facts of each.

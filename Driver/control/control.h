@@ -8,8 +8,7 @@
 
 NTSTATUS NTAPI DispatchCreateClose(PDEVICE_OBJECT DeviceObject, PIRP Irp);
 NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT DeviceObject, PIRP Irp);
-NTSTATUS CopyChannelNames(PDEVICE_EXTENSION Extension, PVOID Buffer, ULONG Selector,
-                          PULONG Length);
+NTSTATUS CopyChannelNames(PDEVICE_EXTENSION Extension, PVOID Buffer, ULONG Selector, PULONG Length);
 NTSTATUS CopyChannelValues(PDEVICE_EXTENSION Extension, PVOID Buffer, ULONG Selector,
                            PULONG Length);
 

@@ -7,7 +7,7 @@
 #include <stdint.h>
 
 #ifndef CTL_CODE
-#define CTL_CODE(DeviceType, Function, Method, Access)                                            \
+#define CTL_CODE(DeviceType, Function, Method, Access)                                             \
     (((DeviceType) << 16) | ((Access) << 14) | ((Function) << 2) | (Method))
 #define METHOD_BUFFERED 0
 #define FILE_ANY_ACCESS 0
@@ -21,22 +21,29 @@
 #define KWOTARV_USER_PATH "\\\\.\\KwoTarvDev"
 
 // Device interface class {C52B5736-1ADB-43D0-9A05-25B5C26CBA96}.
-#define KWOTARV_INTERFACE_GUID_INIT                                                               \
-    {0xC52B5736, 0x1ADB, 0x43D0, {0x9A, 0x05, 0x25, 0xB5, 0xC2, 0x6C, 0xBA, 0x96}}
+#define KWOTARV_INTERFACE_GUID_INIT                                                                \
+    {                                                                                              \
+        0xC52B5736, 0x1ADB, 0x43D0,                                                                \
+        {                                                                                          \
+            0x9A, 0x05, 0x25, 0xB5, 0xC2, 0x6C, 0xBA, 0x96                                         \
+        }                                                                                          \
+    }
 #define KWOTARV_INTERFACE_GUID_TEXT "{C52B5736-1ADB-43D0-9A05-25B5C26CBA96}"
 
 // Device-control codes. All are buffered; the two readings of temperatures and voltages need a
 // handle opened for writing.
-#define IOCTL_HWM_GET_TEMPERATURES                                                                \
+#define IOCTL_HWM_GET_TEMPERATURES                                                                 \
     CTL_CODE(FILE_DEVICE_UNKNOWN, 0x900, METHOD_BUFFERED, FILE_WRITE_ACCESS)
-#define IOCTL_HWM_GET_VOLTAGES                                                                    \
+#define IOCTL_HWM_GET_VOLTAGES                                                                     \
     CTL_CODE(FILE_DEVICE_UNKNOWN, 0x901, METHOD_BUFFERED, FILE_WRITE_ACCESS)
-#define IOCTL_HWM_GET_CHIP_DESC CTL_CODE(FILE_DEVICE_UNKNOWN, 0x903, METHOD_BUFFERED, FILE_ANY_ACCESS)
-#define IOCTL_HWM_GET_CHIP_INFO CTL_CODE(FILE_DEVICE_UNKNOWN, 0x904, METHOD_BUFFERED, FILE_ANY_ACCESS)
+#define IOCTL_HWM_GET_CHIP_DESC                                                                    \
+    CTL_CODE(FILE_DEVICE_UNKNOWN, 0x903, METHOD_BUFFERED, FILE_ANY_ACCESS)
+#define IOCTL_HWM_GET_CHIP_INFO                                                                    \
+    CTL_CODE(FILE_DEVICE_UNKNOWN, 0x904, METHOD_BUFFERED, FILE_ANY_ACCESS)
 #define IOCTL_HWM_GET_FANS CTL_CODE(FILE_DEVICE_UNKNOWN, 0x905, METHOD_BUFFERED, FILE_ANY_ACCESS)
-#define IOCTL_HWM_GET_CHANNEL_NAMES                                                               \
+#define IOCTL_HWM_GET_CHANNEL_NAMES                                                                \
     CTL_CODE(FILE_DEVICE_UNKNOWN, 0x920, METHOD_BUFFERED, FILE_ANY_ACCESS)
-#define IOCTL_HWM_GET_CHANNEL_VALUES                                                              \
+#define IOCTL_HWM_GET_CHANNEL_VALUES                                                               \
     CTL_CODE(FILE_DEVICE_UNKNOWN, 0x921, METHOD_BUFFERED, FILE_ANY_ACCESS)
 
 static_assert(IOCTL_HWM_GET_TEMPERATURES == 0x22A400, "control code layout");
@@ -106,7 +113,7 @@ typedef struct _CHIP_INFO_BLOCK {
 #pragma pack(pop)
 
 #define CHIP_INFO_BLOCK_HEADER_SIZE offsetof(CHIP_INFO_BLOCK, Groups)
-#define CHIP_INFO_BLOCK_SIZE(TempGroups)                                                         \
+#define CHIP_INFO_BLOCK_SIZE(TempGroups)                                                           \
     ((uint32_t)(CHIP_INFO_BLOCK_HEADER_SIZE + sizeof(SENSOR_GROUP) * ((TempGroups) + 2)))
 
 static_assert(sizeof(SENSOR_GROUP) == 132, "SENSOR_GROUP layout");

@@ -160,10 +160,20 @@ NTSTATUS NTAPI RtlUnicodeStringToInteger(PCUNICODE_STRING String, ULONG Base, PU
         Base = 10;
         if (p + 1 < end && *p == L'0') {
             switch (p[1]) {
-            case L'x': Base = 16; p += 2; break;
-            case L'o': Base = 8; p += 2; break;
-            case L'b': Base = 2; p += 2; break;
-            default: break;
+            case L'x':
+                Base = 16;
+                p += 2;
+                break;
+            case L'o':
+                Base = 8;
+                p += 2;
+                break;
+            case L'b':
+                Base = 2;
+                p += 2;
+                break;
+            default:
+                break;
             }
         }
     }

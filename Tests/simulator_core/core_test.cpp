@@ -96,9 +96,9 @@ TEST_F(CoreTest, UnicodeStringToIntegerBases)
         const wchar_t* text;
         ULONG base;
         ULONG expected;
-    } cases[] = {{L"10", 0, 10}, {L"0x1F", 0, 31}, {L"0b101", 0, 5}, {L"0o17", 0, 15},
-                 {L"  42", 10, 42}, {L"-1", 10, 0xFFFFFFFF}, {L"12ab", 10, 12}, {L"ff", 16, 255},
-                 {L"", 0, 0}};
+    } cases[] = {{L"10", 0, 10},    {L"0x1F", 0, 31},  {L"0b101", 0, 5},
+                 {L"0o17", 0, 15},  {L"  42", 10, 42}, {L"-1", 10, 0xFFFFFFFF},
+                 {L"12ab", 10, 12}, {L"ff", 16, 255},  {L"", 0, 0}};
     for (const auto& c : cases) {
         UNICODE_STRING s;
         RtlInitUnicodeString(&s, c.text);

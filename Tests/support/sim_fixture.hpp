@@ -9,7 +9,7 @@
 #include "machine/driver_image.hpp"
 
 class SimTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         sim::ResetAll();

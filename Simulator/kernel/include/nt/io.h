@@ -23,8 +23,8 @@ typedef NTSTATUS(NTAPI DRIVER_INITIALIZE)(struct _DRIVER_OBJECT* DriverObject,
 typedef DRIVER_INITIALIZE* PDRIVER_INITIALIZE;
 typedef VOID(NTAPI DRIVER_CANCEL)(struct _DEVICE_OBJECT* DeviceObject, struct _IRP* Irp);
 typedef DRIVER_CANCEL* PDRIVER_CANCEL;
-typedef NTSTATUS(NTAPI IO_COMPLETION_ROUTINE)(struct _DEVICE_OBJECT* DeviceObject,
-                                              struct _IRP* Irp, PVOID Context);
+typedef NTSTATUS(NTAPI IO_COMPLETION_ROUTINE)(struct _DEVICE_OBJECT* DeviceObject, struct _IRP* Irp,
+                                              PVOID Context);
 typedef IO_COMPLETION_ROUTINE* PIO_COMPLETION_ROUTINE;
 
 #define IRP_MJ_CREATE 0x00
@@ -329,7 +329,8 @@ inline PDRIVER_CANCEL IoSetCancelRoutine(PIRP Irp, PDRIVER_CANCEL CancelRoutine)
     return __atomic_exchange_n(&Irp->CancelRoutine, CancelRoutine, __ATOMIC_SEQ_CST);
 }
 
-// ---- request routing -----------------------------------------------------------------------------
+// ---- request routing
+// -----------------------------------------------------------------------------
 NTSTATUS FASTCALL IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp);
 VOID FASTCALL IofCompleteRequest(PIRP Irp, CCHAR PriorityBoost);
 #define IoCallDriver IofCallDriver
@@ -357,7 +358,8 @@ NTSTATUS NTAPI IoSetDeviceInterfacePropertyData(PUNICODE_STRING SymbolicLinkName
                                                 PVOID Data);
 PVOID NTAPI MmGetSystemRoutineAddress(PUNICODE_STRING SystemRoutineName);
 
-// ---- remove locks --------------------------------------------------------------------------------
+// ---- remove locks
+// --------------------------------------------------------------------------------
 typedef struct _IO_REMOVE_LOCK {
     BOOLEAN Removed;
     BOOLEAN Reserved[3];
@@ -375,15 +377,16 @@ NTSTATUS NTAPI IoAcquireRemoveLockEx(PIO_REMOVE_LOCK RemoveLock, PVOID Tag, PCST
                                      ULONG RemlockSize);
 VOID NTAPI IoReleaseRemoveLockEx(PIO_REMOVE_LOCK RemoveLock, PVOID Tag, ULONG RemlockSize);
 VOID NTAPI IoReleaseRemoveLockAndWaitEx(PIO_REMOVE_LOCK RemoveLock, PVOID Tag, ULONG RemlockSize);
-#define IoInitializeRemoveLock(Lock, Tag, Maxmin, HighWater)                                      \
+#define IoInitializeRemoveLock(Lock, Tag, Maxmin, HighWater)                                       \
     IoInitializeRemoveLockEx(Lock, Tag, Maxmin, HighWater, sizeof(IO_REMOVE_LOCK))
-#define IoAcquireRemoveLock(RemoveLock, Tag)                                                      \
+#define IoAcquireRemoveLock(RemoveLock, Tag)                                                       \
     IoAcquireRemoveLockEx(RemoveLock, Tag, "", 1, sizeof(IO_REMOVE_LOCK))
-#define IoReleaseRemoveLock(RemoveLock, Tag)                                                      \
+#define IoReleaseRemoveLock(RemoveLock, Tag)                                                       \
     IoReleaseRemoveLockEx(RemoveLock, Tag, sizeof(IO_REMOVE_LOCK))
-#define IoReleaseRemoveLockAndWait(RemoveLock, Tag)                                               \
+#define IoReleaseRemoveLockAndWait(RemoveLock, Tag)                                                \
     IoReleaseRemoveLockAndWaitEx(RemoveLock, Tag, sizeof(IO_REMOVE_LOCK))
 
-// ---- power ---------------------------------------------------------------------------------------
+// ---- power
+// ---------------------------------------------------------------------------------------
 VOID NTAPI PoStartNextPowerIrp(PIRP Irp);
 NTSTATUS NTAPI PoCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp);

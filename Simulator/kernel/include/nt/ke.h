@@ -27,8 +27,9 @@ LONG NTAPI KeSetEvent(PRKEVENT Event, KPRIORITY Increment, BOOLEAN Wait);
 VOID NTAPI KeClearEvent(PRKEVENT Event);
 LONG NTAPI KeResetEvent(PRKEVENT Event);
 LONG NTAPI KeReadStateEvent(PRKEVENT Event);
-NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitReason, KPROCESSOR_MODE WaitMode,
-                                     BOOLEAN Alertable, PLARGE_INTEGER Timeout);
+NTSTATUS NTAPI KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitReason,
+                                     KPROCESSOR_MODE WaitMode, BOOLEAN Alertable,
+                                     PLARGE_INTEGER Timeout);
 #define STATUS_TIMEOUT ((NTSTATUS)0x00000102L)
 
 VOID NTAPI KeEnterCriticalRegion(VOID);

@@ -16,13 +16,14 @@ typedef struct _STRING {
     PCHAR Buffer;
 } STRING, ANSI_STRING, *PANSI_STRING, *PSTRING;
 
-#define RTL_CONSTANT_STRING(s)                                                                    \
-    {sizeof(s) - sizeof((s)[0]), sizeof(s), const_cast<PWSTR>(s)}
+#define RTL_CONSTANT_STRING(s)                                                                     \
+    {                                                                                              \
+        sizeof(s) - sizeof((s)[0]), sizeof(s), const_cast<PWSTR>(s)                                \
+    }
 
 VOID NTAPI RtlInitUnicodeString(PUNICODE_STRING DestinationString, PCWSTR SourceString);
 VOID NTAPI RtlInitAnsiString(PANSI_STRING DestinationString, PCSTR SourceString);
-VOID NTAPI RtlCopyUnicodeString(PUNICODE_STRING DestinationString,
-                                PCUNICODE_STRING SourceString);
+VOID NTAPI RtlCopyUnicodeString(PUNICODE_STRING DestinationString, PCUNICODE_STRING SourceString);
 VOID NTAPI RtlFreeUnicodeString(PUNICODE_STRING UnicodeString);
 NTSTATUS NTAPI RtlUnicodeStringToAnsiString(PANSI_STRING DestinationString,
                                             PCUNICODE_STRING SourceString,

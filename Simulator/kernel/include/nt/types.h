@@ -53,7 +53,7 @@ typedef struct _GUID {
     UCHAR Data4[8];
 } GUID, *PGUID;
 typedef const GUID* LPCGUID;
-#define DEFINE_GUID(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8)                             \
+#define DEFINE_GUID(name, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8)                               \
     inline constexpr GUID name = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}
 
 typedef struct _DEVPROPKEY {
@@ -115,11 +115,11 @@ typedef struct _LIST_ENTRY {
 #define RtlMoveMemory(Destination, Source, Length) memmove((Destination), (Source), (Length))
 #define RtlEqualMemory(Destination, Source, Length) (!memcmp((Destination), (Source), (Length)))
 #define FIELD_OFFSET(type, field) ((LONG)offsetof(type, field))
-#define CONTAINING_RECORD(address, type, field)                                                   \
+#define CONTAINING_RECORD(address, type, field)                                                    \
     ((type*)((PCHAR)(address) - (ULONG_PTR)(&((type*)0)->field)))
 
 // ---- device-control code layout ----------------------------------------------------------------
-#define CTL_CODE(DeviceType, Function, Method, Access)                                            \
+#define CTL_CODE(DeviceType, Function, Method, Access)                                             \
     (((DeviceType) << 16) | ((Access) << 14) | ((Function) << 2) | (Method))
 #define METHOD_BUFFERED 0
 #define METHOD_IN_DIRECT 1
@@ -130,7 +130,8 @@ typedef struct _LIST_ENTRY {
 #define FILE_WRITE_ACCESS 0x0002
 #define FILE_DEVICE_UNKNOWN 0x00000022
 
-// ---- IRQL ------------------------------------------------------------------------------------------
+// ---- IRQL
+// ------------------------------------------------------------------------------------------
 #define PASSIVE_LEVEL 0
 #define APC_LEVEL 1
 #define DISPATCH_LEVEL 2

@@ -16,14 +16,14 @@ typedef struct _OBJECT_ATTRIBUTES {
     PVOID SecurityQualityOfService;
 } OBJECT_ATTRIBUTES, *POBJECT_ATTRIBUTES;
 
-#define InitializeObjectAttributes(p, n, a, r, s)                                                 \
-    do {                                                                                          \
-        (p)->Length = sizeof(OBJECT_ATTRIBUTES);                                                  \
-        (p)->RootDirectory = (r);                                                                 \
-        (p)->Attributes = (a);                                                                    \
-        (p)->ObjectName = (n);                                                                    \
-        (p)->SecurityDescriptor = (s);                                                            \
-        (p)->SecurityQualityOfService = NULL;                                                     \
+#define InitializeObjectAttributes(p, n, a, r, s)                                                  \
+    do {                                                                                           \
+        (p)->Length = sizeof(OBJECT_ATTRIBUTES);                                                   \
+        (p)->RootDirectory = (r);                                                                  \
+        (p)->Attributes = (a);                                                                     \
+        (p)->ObjectName = (n);                                                                     \
+        (p)->SecurityDescriptor = (s);                                                             \
+        (p)->SecurityQualityOfService = NULL;                                                      \
     } while (0)
 
 #ifndef GENERIC_READ
