@@ -79,23 +79,23 @@ std::string FormatKernel(const char* format, va_list args)
             out += '%';
             continue;
         }
-        std::string spec = "%";
+        std::string conversion = "%";
         while (*p != 0 && std::strchr("-+ #0", *p) != nullptr)
-            spec += *p++;
+            conversion += *p++;
         if (*p == '*') {
-            spec += std::to_string(va_arg(args, int));
+            conversion += std::to_string(va_arg(args, int));
             ++p;
         }
         while (*p >= '0' && *p <= '9')
-            spec += *p++;
+            conversion += *p++;
         if (*p == '.') {
-            spec += *p++;
+            conversion += *p++;
             if (*p == '*') {
-                spec += std::to_string(va_arg(args, int));
+                conversion += std::to_string(va_arg(args, int));
                 ++p;
             }
             while (*p >= '0' && *p <= '9')
-                spec += *p++;
+                conversion += *p++;
         }
         // Size prefixes: on Windows 'l' is 32 bits; 'll' and 'I64' are 64 bits; 'h' 16 bits.
         bool wide64 = false;
@@ -121,12 +121,12 @@ std::string FormatKernel(const char* format, va_list args)
         case 'X':
         case 'o':
             if (wide64) {
-                spec += "ll";
-                spec += *p;
-                std::snprintf(buffer, sizeof buffer, spec.c_str(), va_arg(args, long long));
+                conversion += "ll";
+                conversion += *p;
+                std::snprintf(buffer, sizeof buffer, conversion.c_str(), va_arg(args, long long));
             } else {
-                spec += *p;
-                std::snprintf(buffer, sizeof buffer, spec.c_str(), va_arg(args, int));
+                conversion += *p;
+                std::snprintf(buffer, sizeof buffer, conversion.c_str(), va_arg(args, int));
             }
             out += buffer;
             break;

@@ -8,16 +8,16 @@ namespace kwo::test {
 
 namespace {
 
-PWSTR MakeName(ULONG kind, const ChannelSpec& spec, ULONG* size)
+PWSTR MakeName(ULONG kind, const ChannelSpec& wanted, ULONG* size)
 {
     const SENSOR_KIND_INFO& info = SensorKinds[kind];
-    std::u16string text = spec.name
-                              ? *spec.name
+    std::u16string text = wanted.name
+                              ? *wanted.name
                               : std::u16string(reinterpret_cast<const char16_t*>(info.DefaultName));
     std::vector<char16_t> units(text.begin(), text.end());
     units.push_back(u'\0');
     const ULONG natural = static_cast<ULONG>(units.size() * sizeof(char16_t));
-    *size = spec.nameSize.value_or(natural);
+    *size = wanted.nameSize.value_or(natural);
 
     auto* name = static_cast<PWSTR>(ExAllocatePoolWithTag(PagedPool, *size, info.NameTag));
     if (name == nullptr)
@@ -46,18 +46,18 @@ PSENSOR_CHANNEL_LIST BuildChannelList(ULONG kind, const std::vector<ChannelSpec>
     list->Capacity = slots;
 
     for (ULONG i = 0; i < count; ++i) {
-        const ChannelSpec& spec = channels[i];
+        const ChannelSpec& wanted = channels[i];
         SENSOR_CHANNEL& ch = list->Channels[i];
-        ch.Name = MakeName(kind, spec, &ch.NameSize);
+        ch.Name = MakeName(kind, wanted, &ch.NameSize);
         ch.PreferenceOrder = i + 1;
         ch.Number = i;
-        ch.RegIndex = spec.regIndex;
+        ch.RegIndex = wanted.regIndex;
         ch.AltRegIndex = 255;
-        ch.R1 = spec.r1;
-        ch.R2 = spec.r2;
-        ch.TjMax = spec.tjMax;
-        ch.Offset = spec.offset;
-        ch.FunctionIndex = spec.functionIndex;
+        ch.R1 = wanted.r1;
+        ch.R2 = wanted.r2;
+        ch.TjMax = wanted.tjMax;
+        ch.Offset = wanted.offset;
+        ch.FunctionIndex = wanted.functionIndex;
         list->Count = i + 1;
     }
     return list;
