@@ -21,20 +21,8 @@ namespace {
 constexpr ULONG kNct6776WordTempIndex = 3; // 0x0073, 16 bits wide on the NCT6776
 constexpr ULONG kByteTempIndex = 0;        // 0x0027, 8 bits wide
 
-class TemperatureTest : public SimTest {
+class TemperatureTest : public kwo::test::SensorBoardTest {
   protected:
-    void TearDown() override
-    {
-        if (ext)
-            kwo::test::FreeLists(*ext);
-        SimTest::TearDown();
-    }
-    sim::hw::SuperIo& Board(ChipKind kind)
-    {
-        ext = kwo::test::NewExtension();
-        chip = &kwo::test::InstallAndDetect(*ext, kind);
-        return *chip;
-    }
     void Channels(const std::vector<ChannelSpec>& specs)
     {
         kwo::test::AttachTemperatures(*ext,
@@ -42,9 +30,6 @@ class TemperatureTest : public SimTest {
     }
     sim::hw::Cpu& Cpu() { return sim::hw::Current().cpu; }
     sim::hw::PciBus& Pci() { return sim::hw::Current().pci; }
-
-    std::unique_ptr<DEVICE_EXTENSION> ext;
-    sim::hw::SuperIo* chip = nullptr;
 };
 
 // ---- register form -----------------------------------------------------------------------

@@ -302,21 +302,7 @@ TEST_F(VoltageSlotsTest, OneChannelCostsOneBankedByteRead)
 
 // ---- SampleFans ----------------------------------------------------------------------------
 
-class FanTest : public SimTest {
-  protected:
-    void TearDown() override
-    {
-        if (ext)
-            kwo::test::FreeLists(*ext);
-        SimTest::TearDown();
-    }
-    sim::hw::SuperIo& Board(ChipKind kind)
-    {
-        ext = kwo::test::NewExtension();
-        return kwo::test::InstallAndDetect(*ext, kind);
-    }
-    std::unique_ptr<DEVICE_EXTENSION> ext;
-};
+using FanTest = kwo::test::SensorBoardTest;
 
 TEST_F(FanTest, RegisterPairGivesTheRawCount)
 {

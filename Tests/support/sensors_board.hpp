@@ -8,6 +8,7 @@
 #include <string>
 
 #include "hardware/hardware.hpp"
+#include "sim_fixture.hpp"
 
 // Driver headers last: the host seam renames a few wide-string routines by macro.
 #include "config/channel.h"
@@ -32,5 +33,26 @@ void FreeLists(DEVICE_EXTENSION& ext);
 // HWM ports of a chip installed by InstallAndDetect.
 inline constexpr uint16_t kHwmIndexPort = 0x295;
 inline constexpr uint16_t kHwmDataPort = 0x296;
+
+// A test on one such board: Board() installs and detects the chip; the lists hung on the
+// extension are freed when the test ends.
+class SensorBoardTest : public SimTest {
+  protected:
+    void TearDown() override
+    {
+        if (ext)
+            FreeLists(*ext);
+        SimTest::TearDown();
+    }
+    sim::hw::SuperIo& Board(sim::hw::ChipKind kind)
+    {
+        ext = NewExtension();
+        chip = &InstallAndDetect(*ext, kind);
+        return *chip;
+    }
+
+    std::unique_ptr<DEVICE_EXTENSION> ext;
+    sim::hw::SuperIo* chip = nullptr;
+};
 
 } // namespace kwo::test
