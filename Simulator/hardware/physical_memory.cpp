@@ -1,5 +1,6 @@
 // Physical memory: the firmware image in the F-segment and the I/O-space mappings of it.
 #include "hardware/physical_memory.hpp"
+#include "kernel/text.hpp"
 
 #include <algorithm>
 #include <cstdio>
@@ -10,18 +11,13 @@
 
 #include "kernel/faults.hpp"
 
+using sim::text::Hex;
+
 namespace sim::hw {
 
 namespace {
 
 constexpr size_t kShortDumpSize = kFirmwareSegmentSize - 1; // a dump that misses the last byte
-
-std::string Hex(uint64_t value)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
-    return text;
-}
 
 } // namespace
 

@@ -1,5 +1,6 @@
 // The I/O port bus: decoding, open-bus reads, tracing.
 #include "hardware/port_bus.hpp"
+#include "kernel/text.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -10,18 +11,13 @@
 
 #include "kernel/faults.hpp"
 
+using sim::text::Hex;
+
 namespace sim::hw {
 
 namespace {
 
 constexpr uint8_t kOpenBus = 0xFF;
-
-std::string Hex(unsigned value, int digits)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
-    return text;
-}
 
 std::string_view Trim(std::string_view text)
 {

@@ -1,5 +1,6 @@
 // The Super I/O chip model: configuration interface, banked hardware monitor, protocol checks.
 #include "hardware/super_io.hpp"
+#include "kernel/text.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -7,6 +8,8 @@
 #include <sstream>
 
 #include "kernel/faults.hpp"
+
+using sim::text::Hex;
 
 namespace sim::hw {
 
@@ -20,13 +23,6 @@ constexpr uint16_t kSharedLowRegister = 0x0016; // NCT5523D, bank 0
 constexpr uint16_t kFirstSharedWord = 0x0010;
 constexpr uint16_t kLastSharedWord = 0x0015;
 constexpr uint64_t kMaxReportsPerChip = 32;
-
-std::string Hex(unsigned value, int digits)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
-    return text;
-}
 
 std::string ThreadName(std::thread::id id)
 {

@@ -1,6 +1,7 @@
 // DbgPrint: formats like the kernel's debug print (32-bit 'l' sizes, %wZ, %Z, %ws, %S) and keeps
 // the output of every call for tests.
 #include "debug.hpp"
+#include "text.hpp"
 
 #include <cstdarg>
 #include <cstdio>
@@ -41,29 +42,8 @@ namespace {
 
 void AppendUtf16(std::string& out, const WCHAR* text, size_t units)
 {
-    for (size_t i = 0; i < units; ++i) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
+    out +=
+        sim::text::Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(text), units));
 }
 
 std::string FormatKernel(const char* format, va_list args)

@@ -1,6 +1,7 @@
 // User mode's requests to a device: open (IRP_MJ_CREATE), close (IRP_MJ_CLEANUP, IRP_MJ_CLOSE)
 // and buffered device control with the I/O manager's copy rules.
 #include "device_io.hpp"
+#include "kernel/text.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -11,6 +12,8 @@
 #include "io_internal.hpp"
 #include "io_manager.hpp"
 #include "sim_ntddk.h"
+
+using sim::text::Hex;
 
 namespace sim::io {
 
@@ -25,13 +28,6 @@ namespace {
 
 // Pool tag of the system buffers of buffered requests.
 constexpr ULONG kSystemBufferTag = 'I' | ('o' << 8) | ('S' << 16) | ('b' << 24);
-
-std::string Hex(uint64_t value)
-{
-    char text[24];
-    std::snprintf(text, sizeof(text), "0x%llX", static_cast<unsigned long long>(value));
-    return text;
-}
 
 ACCESS_MASK MapGeneric(ACCESS_MASK access)
 {

@@ -2,6 +2,7 @@
 // symbolic links, device interfaces), and the IRP machinery (allocation, IofCallDriver,
 // IofCompleteRequest) with the checks a checked build and Driver Verifier make.
 #include "io_manager.hpp"
+#include "kernel/text.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -23,18 +24,13 @@
 #include "sim_ntddk.h"
 #include "threads.hpp"
 
+using sim::text::HexStatus;
+
 namespace sim::io {
 namespace {
 
 using internal::CanonicalLinkName;
 using internal::FoldCase;
-
-std::string Hex(NTSTATUS status)
-{
-    char text[16];
-    std::snprintf(text, sizeof(text), "0x%08X", static_cast<unsigned>(status));
-    return text;
-}
 
 // ---- objects ---------------------------------------------------------------------------------
 
@@ -712,7 +708,7 @@ RequestOutcome IrpRequest::Send(PDEVICE_OBJECT device, std::chrono::milliseconds
         if (outcome.returned == STATUS_PENDING)
             sim::faults::Report(what + ": request returned STATUS_PENDING and was never completed");
         else
-            sim::faults::Report(what + ": dispatch returned " + Hex(outcome.returned) +
+            sim::faults::Report(what + ": dispatch returned " + HexStatus(outcome.returned) +
                                 " without completing the request");
         return outcome;
     }
@@ -720,8 +716,8 @@ RequestOutcome IrpRequest::Send(PDEVICE_OBJECT device, std::chrono::milliseconds
     outcome.information = irp_->IoStatus.Information;
     outcome.pendingReturned = irp_->PendingReturned != FALSE;
     if (outcome.returned != STATUS_PENDING && outcome.returned != outcome.status)
-        sim::faults::Report(what + ": dispatch returned " + Hex(outcome.returned) +
-                            " but completed the request with " + Hex(outcome.status));
+        sim::faults::Report(what + ": dispatch returned " + HexStatus(outcome.returned) +
+                            " but completed the request with " + HexStatus(outcome.status));
     return outcome;
 }
 
@@ -849,7 +845,7 @@ NTSTATUS FASTCALL IofCallDriver(PDEVICE_OBJECT DeviceObject, PIRP Irp)
         } else {
             trace.returnedOther = true;
             if (markedNow || (trace.walked && trace.marked))
-                problem = what + ": marked the request pending but returned " + Hex(status);
+                problem = what + ": marked the request pending but returned " + HexStatus(status);
         }
     }
     if (!problem.empty())

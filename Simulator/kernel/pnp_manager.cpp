@@ -1,6 +1,7 @@
 // The simulated Plug and Play and power manager: driver load and unload, AddDevice, and the
 // Plug and Play and power requests, sent as Windows sends them.
 #include "pnp_manager.hpp"
+#include "kernel/text.hpp"
 
 #include <atomic>
 #include <cstdio>
@@ -14,6 +15,8 @@
 #include "io_manager.hpp"
 #include "sim_ntddk.h"
 #include "threads.hpp"
+
+using sim::text::HexStatus;
 
 namespace sim::pnp {
 namespace {
@@ -38,13 +41,6 @@ State& S()
 {
     static State* state = new State;
     return *state;
-}
-
-std::string Hex(NTSTATUS status)
-{
-    char text[16];
-    std::snprintf(text, sizeof(text), "0x%08X", static_cast<unsigned>(status));
-    return text;
 }
 
 // Runs a driver routine at PASSIVE_LEVEL and reports an unbalanced critical region or IRQL.
@@ -165,7 +161,7 @@ NTSTATUS AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo)
             created.push_back(device);
     if (!NT_SUCCESS(status)) {
         if (!created.empty())
-            sim::faults::Report("AddDevice failed with " + Hex(status) + " but left " +
+            sim::faults::Report("AddDevice failed with " + HexStatus(status) + " but left " +
                                 std::to_string(created.size()) + " device object(s) behind");
         return status;
     }

@@ -56,6 +56,8 @@
 #include <string_view>
 #include <vector>
 
+#include "kernel/text.hpp"
+
 namespace sim::registry {
 
 // NTSTATUS as the host side sees it (the kernel header's type is a 32-bit signed integer too).
@@ -174,10 +176,8 @@ void ExportRegFile(std::string_view path, const std::filesystem::path& file,
                    RegEncoding encoding = RegEncoding::Utf8);
 
 // ---- text helpers -----------------------------------------------------------------------------
-// UTF-8 <-> UTF-16 (invalid UTF-8 bytes are taken as Latin-1 characters; unpaired surrogates are
-// written as U+FFFD).
-std::u16string Utf8ToUtf16(std::string_view utf8);
-std::string Utf16ToUtf8(std::u16string_view utf16);
+using text::Utf16ToUtf8;
+using text::Utf8ToUtf16;
 // The configuration manager's case-insensitive comparison: upper-cased UTF-16 code units.
 int CompareNames(std::u16string_view a, std::u16string_view b);
 

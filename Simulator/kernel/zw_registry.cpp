@@ -16,6 +16,9 @@
 #include "registry_tree.hpp"
 #include "sim_ntddk.h"
 #include "threads.hpp"
+#include "kernel/text.hpp"
+
+using sim::text::Hex;
 
 namespace {
 
@@ -27,13 +30,6 @@ constexpr ULONG kNoClass = 0xFFFFFFFF;
 constexpr ULONG kNoData = 0xFFFFFFFF;
 // Object attribute bits the object manager accepts.
 constexpr ULONG kValidAttributes = 0x00001FF2;
-
-std::string Hex(uintptr_t value)
-{
-    char text[32];
-    snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
-    return text;
-}
 
 void Fault(const char* routine, const std::string& what)
 {

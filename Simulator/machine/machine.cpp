@@ -1,6 +1,7 @@
 // The simulated machine: hardware and registry from the board description, the driver loaded
 // and started through the simulated PnP manager, requests through the simulated I/O manager.
 #include "machine/machine.hpp"
+#include "kernel/text.hpp"
 
 #include <atomic>
 #include <map>
@@ -21,6 +22,8 @@
 #include "machine/driver_image.hpp"
 #include "machine/product_name.hpp"
 
+using sim::text::Hex;
+
 namespace sim::machine {
 
 namespace {
@@ -37,16 +40,6 @@ constexpr uint16_t kNorthbridgeDeviceId = 0x1203;
 
 // The simulated kernel is process-wide: one machine at a time.
 std::atomic<bool> gMachineExists{false};
-
-std::string Hex(uint32_t value, int digits)
-{
-    std::ostringstream text;
-    text << "0x" << std::hex << std::uppercase;
-    text.width(digits);
-    text.fill('0');
-    text << value;
-    return text.str();
-}
 
 // The service key as installing the driver leaves it.
 void InstallService()
