@@ -1,15 +1,36 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, only those that are missing.
+# Installs the Debian packages a job needs, only those that are missing.
+#   setup.sh demo   what building and running the kwotarv tool on the simulator needs
+#   setup.sh test   that, plus everything the test suite uses (the default)
+# Progress goes to standard error, so a caller's standard output stays its own.
 set -euo pipefail
+exec 3>&1 1>&2
 
-packages=(
+job=${1:-test}
+
+# Building kwotarv and running it against the simulated board.
+demo_packages=(
   cmake ninja-build g++ pkg-config
-  libgtest-dev libgmock-dev
   nlohmann-json3-dev libcli11-dev libfmt-dev
+)
+
+# The test suite: GoogleTest, the real driver image (mingw-w64 and the image checks) and the
+# peers the tests start (qemu makes a real firmware dump).
+test_packages=(
+  libgtest-dev libgmock-dev
   g++-mingw-w64-i686-win32 mingw-w64-i686-dev binutils-mingw-w64-i686
   python3 python3-pefile
   qemu-system-x86 seabios
 )
+# Foreign architectures the test packages need (name:arch entries above).
+test_architectures=()
+
+case "$job" in
+  demo) packages=("${demo_packages[@]}") architectures=() ;;
+  test) packages=("${demo_packages[@]}" "${test_packages[@]}")
+        architectures=("${test_architectures[@]}") ;;
+  *) echo "usage: $0 [demo|test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do
@@ -17,13 +38,25 @@ for package in "${packages[@]}"; do
     missing+=("$package")
   fi
 done
+((${#missing[@]})) || exit 0
 
-if ((${#missing[@]})); then
-  echo "Installing: ${missing[*]}"
-  sudo_cmd=()
-  if [ "$(id -u)" -ne 0 ]; then
-    sudo_cmd=(sudo)
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null 2>&1; then
+    echo "setup: these packages are missing: ${missing[*]}" >&2
+    echo "setup: installing them needs root, and sudo is not installed. Either run this as root" >&2
+    echo "       (su -c 'bash $0 $job'), or install sudo and add yourself to the sudo group." >&2
+    exit 1
   fi
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  as_root=(sudo)
 fi
+
+echo "Installing: ${missing[*]}"
+for arch in "${architectures[@]}"; do
+  if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+    "${as_root[@]}" dpkg --add-architecture "$arch"
+  fi
+done
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+  "${missing[@]}"

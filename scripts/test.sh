@@ -6,18 +6,19 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-bash scripts/setup.sh
+bash scripts/setup.sh test
 jobs=$(nproc)
 
 run_preset() {
   local preset=$1
+  shift
   echo "=== $preset: configure, build, test"
-  cmake --preset "$preset" -DKWOTARV_BUILD_TESTS=ON >/dev/null
+  cmake --preset "$preset" -DKWOTARV_BUILD_TESTS=ON "$@" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
 }
 
-run_preset host
+run_preset host -DKWOTARV_CROSS_BUILD=ON
 if [ "${KWOTARV_SANITIZERS:-1}" != 0 ]; then
   run_preset host-asan
   run_preset host-tsan
