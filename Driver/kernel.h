@@ -36,6 +36,14 @@ extern "C" {
 
 #endif
 
+// The widths the driver relies on, the same on x86, x64 and the host: ULONG and LONG are 32 bits
+// (the host's LP64 "unsigned long" would not be), WCHAR is UTF-16, and the pointer-sized integers
+// are as wide as a pointer.
+static_assert(sizeof(ULONG) == 4 && sizeof(LONG) == 4 && sizeof(USHORT) == 2, "integer widths");
+static_assert(sizeof(WCHAR) == 2, "WCHAR is a UTF-16 unit");
+static_assert(sizeof(ULONG_PTR) == sizeof(PVOID) && sizeof(SIZE_T) == sizeof(PVOID),
+              "pointer-sized integers");
+
 // Pool tags read in the debugger as the four characters of the string, low byte first.
 #define KWO_POOL_TAG(a, b, c, d)                                                                   \
     ((ULONG)(UCHAR)(a) | ((ULONG)(UCHAR)(b) << 8) | ((ULONG)(UCHAR)(c) << 16) |                    \

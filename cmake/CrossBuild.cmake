@@ -1,18 +1,33 @@
-# Builds the real driver with mingw-w64 as part of the host build, so the image checks in the
-# test suite always look at an image made from the sources under test.
-find_program(KWO_MINGW_CXX i686-w64-mingw32-g++)
-if(NOT KWO_MINGW_CXX)
-  message(FATAL_ERROR "i686-w64-mingw32-g++ not found: install g++-mingw-w64-i686-win32 and "
-                      "mingw-w64-i686-dev, or configure with -DKWOTARV_CROSS_BUILD=OFF")
-endif()
+# Builds the real driver and kwotarv.exe with mingw-w64 for every target architecture as part of
+# the host build, so the image checks in the test suite always look at images made from the
+# sources under test. Each architecture is its own cross build (ExternalProject kwo_target_<arch>
+# into ${CMAKE_BINARY_DIR}/<its build directory>); kwo_target stands for all of them. The package
+# directory then holds the INF with every architecture's image, ready to copy to Windows.
 include(ExternalProject)
-set(KWO_TARGET_BINARY_DIR ${CMAKE_BINARY_DIR}/target)
-ExternalProject_Add(kwo_target
-  SOURCE_DIR ${CMAKE_SOURCE_DIR}
-  BINARY_DIR ${KWO_TARGET_BINARY_DIR}
-  CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/i686-w64-mingw32.cmake
-             -DCMAKE_BUILD_TYPE=Release
-  BUILD_ALWAYS ON
-  INSTALL_COMMAND ""
-  USES_TERMINAL_BUILD ON)
-set(KWOTARV_TARGET_DIR ${KWO_TARGET_BINARY_DIR} CACHE INTERNAL "where the cross build puts its outputs")
+set(kwo_packages)
+foreach(arch ${KWOTARV_TARGET_ARCHS})
+  set(triplet ${KWO_ARCH_${arch}_TRIPLET})
+  find_program(KWO_MINGW_CXX_${arch} ${triplet}-g++)
+  if(NOT KWO_MINGW_CXX_${arch})
+    message(FATAL_ERROR "${triplet}-g++ not found: run scripts/setup.sh test (mingw-w64 for "
+                        "${arch}), or configure with -DKWOTARV_CROSS_BUILD=OFF")
+  endif()
+  ExternalProject_Add(kwo_target_${arch}
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}
+    BINARY_DIR ${KWOTARV_TARGET_DIR_${arch}}
+    CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/${triplet}.cmake
+               -DCMAKE_BUILD_TYPE=Release
+               -DCMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER}
+    BUILD_ALWAYS ON
+    INSTALL_COMMAND ""
+    USES_TERMINAL_BUILD ON)
+  list(APPEND kwo_packages ${KWOTARV_TARGET_DIR_${arch}}/package)
+endforeach()
+
+add_custom_target(kwo_target ALL
+  COMMAND ${CMAKE_COMMAND} -E copy_directory ${kwo_packages} ${KWOTARV_PACKAGE_DIR}
+  COMMENT "Collecting the installation package of every architecture"
+  VERBATIM)
+foreach(arch ${KWOTARV_TARGET_ARCHS})
+  add_dependencies(kwo_target kwo_target_${arch})
+endforeach()

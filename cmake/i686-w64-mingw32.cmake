@@ -2,6 +2,7 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(KWOTARV_TARGET ON CACHE BOOL "cross build of the real driver" FORCE)
+set(KWOTARV_TARGET_ARCH i686 CACHE STRING "architecture of the real driver" FORCE)
 
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc)
 set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++)

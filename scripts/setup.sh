@@ -14,11 +14,12 @@ demo_packages=(
   nlohmann-json3-dev libcli11-dev libfmt-dev
 )
 
-# The test suite: GoogleTest, the real driver image (mingw-w64 and the image checks) and the
-# peers the tests start (qemu makes a real firmware dump).
+# The test suite: GoogleTest, the real driver images (mingw-w64 for x86 and x64, the image
+# checks) and the peers the tests start (qemu makes a real firmware dump).
 test_packages=(
   libgtest-dev libgmock-dev
   g++-mingw-w64-i686-win32 mingw-w64-i686-dev binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64-win32 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
   python3 python3-pefile
   qemu-system-x86 seabios
 )

@@ -25,6 +25,8 @@ typedef struct _SENSOR_CHANNEL_LIST {
     SENSOR_CHANNEL Channels[1];
 } SENSOR_CHANNEL_LIST, *PSENSOR_CHANNEL_LIST;
 
+// A record holds its name's pointer, so its size differs between x86 and x64; every size is
+// taken with sizeof and computed in SIZE_T, and records stay in the kernel.
 #define SENSOR_CHANNEL_LIST_SIZE(Capacity)                                                         \
     (offsetof(SENSOR_CHANNEL_LIST, Channels) + (SIZE_T)(Capacity) * sizeof(SENSOR_CHANNEL))
 

@@ -58,9 +58,16 @@ typedef struct _DEVICE_EXTENSION {
     KEVENT DeviceLock;
 } DEVICE_EXTENSION, *PDEVICE_EXTENSION;
 
+// The extension holds pointers, so its size differs between x86 and x64; it never reaches user
+// mode as a whole. What does is copied straight out of these fields, which therefore keep the
+// contract's widths on every architecture.
 static_assert(offsetof(DEVICE_EXTENSION, VoltageList) ==
                   offsetof(DEVICE_EXTENSION, ChipDesc) + HWM_CHIP_DESC_SIZE,
               "the chip-description reply returns ChipDesc and VoltageList as one block");
+static_assert(sizeof(((DEVICE_EXTENSION*)0)->Temperatures[0]) == sizeof(HWM_TEMPERATURE) &&
+                  sizeof(((DEVICE_EXTENSION*)0)->Voltages[0]) == sizeof(HWM_READING) &&
+                  sizeof(((DEVICE_EXTENSION*)0)->Fans[0]) == sizeof(HWM_READING),
+              "the reading arrays are copied to user mode as they are");
 
 // The device lock is a synchronisation event: usable at passive level inside a critical region.
 inline VOID InitializeDeviceLock(PDEVICE_EXTENSION Extension)

@@ -124,11 +124,12 @@ static KWO_PAGED_CODE ULONG ReportSizeNeeded(PVOID Buffer, ULONG OutputLength, U
 {
     PAGED_CODE();
 
-    if (Buffer == NULL || OutputLength < sizeof(ULONG))
+    HWM_SIZE_NEEDED reply = Needed;
+    if (Buffer == NULL || OutputLength < sizeof(reply))
         return 0;
 
-    RtlCopyMemory(Buffer, &Needed, sizeof(ULONG));
-    return sizeof(ULONG);
+    RtlCopyMemory(Buffer, &reply, sizeof(reply));
+    return sizeof(reply);
 }
 
 // CopyChannelNames
@@ -187,7 +188,7 @@ KWO_PAGED_CODE NTSTATUS CopyChannelValues(PDEVICE_EXTENSION Extension, PVOID Buf
     if (!SelectChannelGroup(Extension, Selector, &group) || group.Count == 0)
         return STATUS_INVALID_PARAMETER;
 
-    ULONG needed = group.Count * sizeof(ULONG);
+    ULONG needed = group.Count * sizeof(HWM_READING);
     if (*Length < needed) {
         *Length = ReportSizeNeeded(Buffer, *Length, needed);
         return STATUS_BUFFER_OVERFLOW;
@@ -233,7 +234,8 @@ static KWO_PAGED_CODE NTSTATUS GetVoltages(PDEVICE_EXTENSION Extension, PVOID Bu
 
     ULONG length = HWM_VOLTAGES_REPLY_SIZE;
     if (OutputLength != HWM_VOLTAGES_REPLY_SIZE) {
-        ULONG configured = MinUlong(Extension->VoltageCount, HWM_MAX_VOLTAGES) * sizeof(ULONG);
+        ULONG configured =
+            MinUlong(Extension->VoltageCount, HWM_MAX_VOLTAGES) * sizeof(HWM_READING);
         length = MinUlong(OutputLength, configured);
     }
     static_assert(HWM_VOLTAGES_REPLY_SIZE <= sizeof(((DEVICE_EXTENSION*)0)->Voltages),
@@ -311,10 +313,10 @@ static KWO_PAGED_CODE NTSTATUS GetChannelData(PDEVICE_EXTENSION Extension, PVOID
 {
     PAGED_CODE();
 
-    if (InputLength != sizeof(ULONG) || Buffer == NULL)
+    if (InputLength != sizeof(HWM_CHANNEL_SELECTOR) || Buffer == NULL)
         return STATUS_INVALID_PARAMETER;
 
-    ULONG selector;
+    HWM_CHANNEL_SELECTOR selector;
     RtlCopyMemory(&selector, Buffer, sizeof(selector));
 
     ULONG length = OutputLength;

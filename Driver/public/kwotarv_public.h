@@ -1,6 +1,6 @@
 // The contract between the driver and user-mode programs: device names, the interface class,
 // the device-control codes and selectors, and the layouts of the replies. Plain data only, no
-// pointers, so the same bytes mean the same thing to a 32-bit driver and a 64-bit client.
+// pointers, so the same bytes mean the same thing to a driver and a client of either width.
 #pragma once
 
 #include <stddef.h>
@@ -128,3 +128,23 @@ static_assert(CHIP_INFO_BLOCK_SIZE(0) == 536, "info block without temperature gr
 static_assert(CHIP_INFO_BLOCK_SIZE(1) == 668, "info block with one temperature group");
 static_assert(CHIP_INFO_BLOCK_SIZE(2) == 800, "info block with two temperature groups");
 static_assert(sizeof(CHIP_INFO_BLOCK) == 800, "largest info block");
+
+// ---- callers of both widths ----------------------------------------------------------------
+// A 32-bit program on 64-bit Windows (WOW64) talks to the 64-bit driver with no translation, and
+// a 64-bit program to the 32-bit driver likewise: every code is METHOD_BUFFERED, so the I/O
+// manager copies bytes and no pointer crosses, and every input and reply below is made of
+// fixed-width fields aligned to at most 4 bytes, so it has one layout on x86 and x64. These
+// asserts are compiled into the x86 and x64 driver, the 32- and 64-bit kwotarv.exe and the host.
+typedef uint32_t HWM_CHANNEL_SELECTOR; // input of the names and values requests
+typedef uint32_t HWM_SIZE_NEEDED;      // an overflow reply: the output length that would do
+typedef int32_t HWM_TEMPERATURE;       // each value of IOCTL_HWM_GET_TEMPERATURES
+typedef uint32_t HWM_READING;          // each value of the voltages, fans and channel values
+
+static_assert(sizeof(HWM_CHANNEL_SELECTOR) == 4 && sizeof(HWM_SIZE_NEEDED) == 4,
+              "request fields are 32 bits for every caller");
+static_assert(HWM_TEMPERATURES_REPLY_SIZE == 3 * sizeof(HWM_TEMPERATURE), "temperature reply");
+static_assert(HWM_VOLTAGES_REPLY_SIZE == 5 * sizeof(HWM_READING), "voltage reply");
+static_assert(HWM_FANS_REPLY_SIZE == HWM_MAX_FANS * sizeof(HWM_READING), "fan reply");
+static_assert(HWM_CHANNEL_NAME_SLOT % sizeof(uint16_t) == 0, "name slots hold UTF-16 units");
+static_assert(alignof(SENSOR_GROUP) == 4 && alignof(CHIP_INFO_BLOCK) == 4,
+              "info block: no field needs more than 4-byte alignment, so no width pads it");

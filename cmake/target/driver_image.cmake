@@ -1,6 +1,7 @@
 # Links the real driver image kwotarv.sys from the driver objects of the cross build, then makes
 # the image what the kernel loader expects (INIT discardable, valid checksum) and refuses an
-# image with a section that is both writable and executable. The INF is copied beside it.
+# image with a section that is both writable and executable. The installation package is laid
+# out beside it: package/kwotarv.inf and package/<x86|amd64>/kwotarv.sys, as the INF names them.
 find_program(KWO_SYSTEM_PYTHON NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)
 if(NOT KWO_SYSTEM_PYTHON)
   message(FATAL_ERROR "/usr/bin/python3 not found: the image post-link step needs Debian's "
@@ -11,14 +12,17 @@ set(KWO_IMAGE ${CMAKE_BINARY_DIR}/kwotarv.sys)
 set(KWO_IMAGE_MAP ${CMAKE_BINARY_DIR}/kwotarv.map)
 set(KWO_IMAGE_FIXUP ${CMAKE_SOURCE_DIR}/cmake/fix_driver_image.py)
 
-# Kernel image: no C runtime, native subsystem, stdcall DriverEntry as the entry point, nothing
-# exported, relocatable. Windows XP (5.1) is the oldest system the image is meant for.
+# Kernel image: no C runtime, native subsystem, DriverEntry as the entry point, nothing exported,
+# relocatable. The oldest system the image is meant for is the architecture's first: Windows XP
+# (5.1) on x86, XP x64 and Server 2003 (5.2) on x64.
+list(GET ${KWO_ARCH}_OS_VERSION 0 KWO_IMAGE_OS_MAJOR)
+list(GET ${KWO_ARCH}_OS_VERSION 1 KWO_IMAGE_OS_MINOR)
 set(KWO_IMAGE_LINK_FLAGS
     -nostdlib -shared
-    -Wl,--subsystem,native:5.01
-    -Wl,--major-os-version,5 -Wl,--minor-os-version,1
-    -Wl,--entry,_DriverEntry@8
-    -Wl,--image-base,0x10000
+    -Wl,--subsystem,native:${KWO_IMAGE_OS_MAJOR}.0${KWO_IMAGE_OS_MINOR}
+    -Wl,--major-os-version,${KWO_IMAGE_OS_MAJOR} -Wl,--minor-os-version,${KWO_IMAGE_OS_MINOR}
+    -Wl,--entry,${${KWO_ARCH}_ENTRY}
+    -Wl,--image-base,${${KWO_ARCH}_IMAGE_BASE}
     -Wl,--file-alignment,0x200 -Wl,--section-alignment,0x1000
     -Wl,--dynamicbase -Wl,--nxcompat
     -Wl,--exclude-all-symbols
@@ -38,12 +42,16 @@ add_custom_command(
   VERBATIM)
 
 set(KWO_INF_SOURCE ${CMAKE_SOURCE_DIR}/Install/kwotarv.inf)
-set(KWO_INF ${CMAKE_BINARY_DIR}/kwotarv.inf)
+set(KWO_PACKAGE ${CMAKE_BINARY_DIR}/package)
+set(KWO_PACKAGE_INF ${KWO_PACKAGE}/kwotarv.inf)
+set(KWO_PACKAGE_IMAGE ${KWO_PACKAGE}/${${KWO_ARCH}_PACKAGE_DIR}/kwotarv.sys)
 add_custom_command(
-  OUTPUT ${KWO_INF}
-  COMMAND ${CMAKE_COMMAND} -E copy ${KWO_INF_SOURCE} ${KWO_INF}
-  DEPENDS ${KWO_INF_SOURCE}
-  COMMENT "Copying kwotarv.inf"
+  OUTPUT ${KWO_PACKAGE_INF} ${KWO_PACKAGE_IMAGE}
+  COMMAND ${CMAKE_COMMAND} -E copy ${KWO_INF_SOURCE} ${KWO_PACKAGE_INF}
+  COMMAND ${CMAKE_COMMAND} -E copy ${KWO_IMAGE} ${KWO_PACKAGE_IMAGE}
+  DEPENDS ${KWO_INF_SOURCE} ${KWO_IMAGE}
+  COMMENT "Laying out the installation package"
   VERBATIM)
 
-add_custom_target(kwotarv_image ALL DEPENDS ${KWO_IMAGE} ${KWO_IMAGE_MAP} ${KWO_INF})
+add_custom_target(kwotarv_image ALL DEPENDS ${KWO_IMAGE} ${KWO_IMAGE_MAP} ${KWO_PACKAGE_INF}
+                                            ${KWO_PACKAGE_IMAGE})

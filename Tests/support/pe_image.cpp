@@ -77,6 +77,17 @@ uint32_t Image::ComputeChecksum() const
     return static_cast<uint32_t>(sum + bytes.size());
 }
 
+std::optional<uint8_t> Image::ByteAt(uint32_t rva) const
+{
+    const Section* section = SectionOf(rva);
+    if (section == nullptr || rva - section->virtualAddress >= section->rawSize)
+        return std::nullopt;
+    const size_t offset = section->rawOffset + (rva - section->virtualAddress);
+    if (offset >= bytes.size())
+        return std::nullopt;
+    return bytes[offset];
+}
+
 Image Parse(std::vector<uint8_t> bytes)
 {
     Image image;
@@ -95,29 +106,37 @@ Image Parse(std::vector<uint8_t> bytes)
     const uint16_t optionalSize = r.At<uint16_t>(coff + 16);
     image.fileCharacteristics = r.At<uint16_t>(coff + 18);
 
+    // PE32+ widens the image base and the four stack and heap sizes to 64 bits; the fields in
+    // between keep their offsets, the data directories move by 16 bytes.
     const size_t optional = coff + 20;
     image.magic = r.At<uint16_t>(optional);
-    if (image.magic != kMagicPe32)
-        throw std::runtime_error("not a PE32 image");
+    if (image.magic != kMagicPe32 && image.magic != kMagicPe32Plus)
+        throw std::runtime_error("neither a PE32 nor a PE32+ image");
+    const bool plus = image.magic == kMagicPe32Plus;
     image.entryPoint = r.At<uint32_t>(optional + 16);
-    image.imageBase = r.At<uint32_t>(optional + 28);
+    image.imageBase = plus ? r.At<uint64_t>(optional + 24) : r.At<uint32_t>(optional + 28);
     image.majorSubsystemVersion = r.At<uint16_t>(optional + 48);
     image.minorSubsystemVersion = r.At<uint16_t>(optional + 50);
     image.checksumOffset = optional + 64;
     image.checksum = r.At<uint32_t>(image.checksumOffset);
     image.subsystem = r.At<uint16_t>(optional + 68);
     image.dllCharacteristics = r.At<uint16_t>(optional + 70);
-    const uint32_t directoryCount = r.At<uint32_t>(optional + 92);
-    const size_t directories = optional + 96;
-    const uint32_t importRva = directoryCount > 1 ? r.At<uint32_t>(directories + 8) : 0;
-    image.relocationsSize = directoryCount > 5 ? r.At<uint32_t>(directories + 5 * 8 + 4) : 0;
+    const uint32_t directoryCount = r.At<uint32_t>(optional + (plus ? 108 : 92));
+    const size_t directories = optional + (plus ? 112 : 96);
+    auto directory = [&](uint32_t index, uint32_t field) -> uint32_t {
+        return directoryCount > index ? r.At<uint32_t>(directories + index * 8 + field) : 0;
+    };
+    const uint32_t importRva = directory(1, 0);
+    image.exceptionRva = directory(3, 0);
+    image.exceptionSize = directory(3, 4);
+    image.relocationsSize = directory(5, 4);
 
     size_t header = optional + optionalSize;
     for (uint16_t i = 0; i < sectionCount; ++i, header += 40) {
         Section section;
         char name[9] = {};
-        std::memcpy(name, image.bytes.data() + header, 8);
         r.At<uint64_t>(header); // bounds check of the name
+        std::memcpy(name, image.bytes.data() + header, 8);
         section.name = name;
         section.virtualSize = r.At<uint32_t>(header + 8);
         section.virtualAddress = r.At<uint32_t>(header + 12);
@@ -128,6 +147,8 @@ Image Parse(std::vector<uint8_t> bytes)
         image.sections.push_back(section);
     }
 
+    // Import lookup entries are pointer-sized; the top bit marks an import by ordinal.
+    const size_t thunkSize = plus ? 8 : 4;
     if (importRva != 0) {
         for (size_t descriptor = FileOffset(image, importRva);; descriptor += 20) {
             const uint32_t lookupRva = r.At<uint32_t>(descriptor);
@@ -138,17 +159,26 @@ Image Parse(std::vector<uint8_t> bytes)
             ImportedModule module;
             module.dll = r.CString(FileOffset(image, nameRva));
             for (size_t thunk = FileOffset(image, lookupRva != 0 ? lookupRva : thunkRva);;
-                 thunk += 4) {
-                const uint32_t entry = r.At<uint32_t>(thunk);
+                 thunk += thunkSize) {
+                const uint64_t entry = plus ? r.At<uint64_t>(thunk) : r.At<uint32_t>(thunk);
                 if (entry == 0)
                     break;
-                if (entry & 0x80000000u)
+                if (entry >> (thunkSize * 8 - 1))
                     ++module.ordinals;
                 else
-                    module.names.push_back(r.CString(FileOffset(image, entry) + 2));
+                    module.names.push_back(
+                        r.CString(FileOffset(image, static_cast<uint32_t>(entry)) + 2));
             }
             image.imports.push_back(std::move(module));
         }
+    }
+
+    if (image.exceptionRva != 0) {
+        const size_t table = FileOffset(image, image.exceptionRva);
+        for (uint32_t at = 0; at + 12 <= image.exceptionSize; at += 12)
+            image.runtimeFunctions.push_back({r.At<uint32_t>(table + at),
+                                              r.At<uint32_t>(table + at + 4),
+                                              r.At<uint32_t>(table + at + 8)});
     }
     return image;
 }
