@@ -15,12 +15,14 @@ demo_packages=(
 )
 
 # The test suite: GoogleTest, the real driver image (mingw-w64 and the image checks) and the
-# peers the tests start (qemu makes a real firmware dump).
+# peers the tests start (qemu makes a real firmware dump); clang and its libFuzzer runtime
+# build the fuzz targets.
 test_packages=(
   libgtest-dev libgmock-dev
   g++-mingw-w64-i686-win32 mingw-w64-i686-dev binutils-mingw-w64-i686
   python3 python3-pefile
   qemu-system-x86 seabios
+  clang-14 libclang-rt-14-dev
 )
 # Foreign architectures the test packages need (name:arch entries above).
 test_architectures=()
