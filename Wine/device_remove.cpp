@@ -1,6 +1,7 @@
-// kwotarv-remove.exe: removes the device ROOT\KWOTARV\0000 through SetupAPI (the driver gets
-// IRP_MN_REMOVE_DEVICE) and stops the KwoTarv service (the driver's unload routine runs and the
-// image is unloaded). Exit status 0 when the device was removed and the service stopped.
+// kwotarv-remove.exe [device|service]: removes the device ROOT\KWOTARV\0000 through SetupAPI
+// (the driver gets IRP_MN_REMOVE_DEVICE) and stops the KwoTarv service (the driver's unload
+// routine runs and the image is unloaded); "device" or "service" does only that step. Exit
+// status 0 when every step asked for succeeded.
 #include <windows.h>
 
 #include <setupapi.h>
@@ -74,9 +75,16 @@ bool StopService()
 
 } // namespace
 
-int wmain()
+int wmain(int argc, wchar_t** argv)
 {
-    const bool removed = RemoveDevice();
-    const bool stopped = StopService();
+    const wchar_t* step = argc > 1 ? argv[1] : L"";
+    const bool device = *step == 0 || _wcsicmp(step, L"device") == 0;
+    const bool service = *step == 0 || _wcsicmp(step, L"service") == 0;
+    if (argc > 2 || (!device && !service)) {
+        std::fprintf(stderr, "usage: kwotarv-remove.exe [device|service]\n");
+        return 2;
+    }
+    const bool removed = !device || RemoveDevice();
+    const bool stopped = !service || StopService();
     return removed && stopped ? 0 : 1;
 }

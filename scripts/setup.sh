@@ -15,15 +15,17 @@ demo_packages=(
 )
 
 # The test suite: GoogleTest, the real driver image (mingw-w64 and the image checks) and the
-# peers the tests start (qemu makes a real firmware dump).
+# peers the tests start (qemu makes a real firmware dump; Wine runs the real image, with the
+# replacement HAL built by the posix-thread mingw-w64).
 test_packages=(
   libgtest-dev libgmock-dev
   g++-mingw-w64-i686-win32 mingw-w64-i686-dev binutils-mingw-w64-i686
   python3 python3-pefile
   qemu-system-x86 seabios
+  wine wine32:i386 g++-mingw-w64-i686-posix
 )
 # Foreign architectures the test packages need (name:arch entries above).
-test_architectures=()
+test_architectures=(i386)
 
 case "$job" in
   demo) packages=("${demo_packages[@]}") architectures=() ;;

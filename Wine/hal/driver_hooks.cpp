@@ -2,9 +2,12 @@
 //  - MmMapIoSpace/MmUnmapIoSpace: Wine's return NULL (there is no physical memory to map), so
 //    the driver's import slots are pointed at the simulated physical memory (firmware image).
 //  - CPUID/RDMSR: carried out on the simulated processor at the patched sites (UD2).
-//  - DbgPrint: Wine raises DBG_PRINTEXCEPTION_C with the formatted text, as Windows does for a
-//    debugger; the text goes to debug.txt.
+//  - IofCompleteRequest: observed for the start status (start_observer.hpp).
+//  - DbgPrint: Wine's writes to its debug channel only; the driver's import slot is pointed at
+//    the HAL's (debug_print.hpp), which writes the text to debug.txt.
 #include "driver_hooks.hpp"
+#include "debug_print.hpp"
+#include "start_observer.hpp"
 
 #include <windows.h>
 
@@ -20,9 +23,8 @@ namespace kwohal {
 
 namespace {
 
-constexpr DWORD kDbgPrintException = 0x40010006; // DBG_PRINTEXCEPTION_C
-constexpr ULONG kDllNotificationLoaded = 1;      // LDR_DLL_NOTIFICATION_REASON_LOADED
-constexpr ULONG kDllNotificationUnloaded = 2;    // LDR_DLL_NOTIFICATION_REASON_UNLOADED
+constexpr ULONG kDllNotificationLoaded = 1;   // LDR_DLL_NOTIFICATION_REASON_LOADED
+constexpr ULONG kDllNotificationUnloaded = 2; // LDR_DLL_NOTIFICATION_REASON_UNLOADED
 
 struct LoaderString {
     USHORT Length;
@@ -80,7 +82,8 @@ VOID WINAPI SimulatedMmUnmapIoSpace(PVOID address, SIZE_T length)
     FlushModelFaults();
 }
 
-bool PatchImport(const char* dll, const char* routine, void* replacement)
+// The driver's import slot for a routine, or nullptr.
+ULONG_PTR* ImportSlot(const char* dll, const char* routine)
 {
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(gDriverBase);
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(gDriverBase + dos->e_lfanew);
@@ -97,16 +100,28 @@ bool PatchImport(const char* dll, const char* routine, void* replacement)
                 continue;
             const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(
                 gDriverBase + names->u1.AddressOfData);
-            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), routine) != 0)
-                continue;
-            DWORD old = 0;
-            VirtualProtect(&slots->u1.Function, sizeof(void*), PAGE_READWRITE, &old);
-            slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-            VirtualProtect(&slots->u1.Function, sizeof(void*), old, &old);
-            return true;
+            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), routine) == 0)
+                return reinterpret_cast<ULONG_PTR*>(&slots->u1.Function);
         }
     }
-    return false;
+    return nullptr;
+}
+
+void WriteSlot(ULONG_PTR* slot, const void* routine)
+{
+    DWORD old = 0;
+    VirtualProtect(slot, sizeof(*slot), PAGE_READWRITE, &old);
+    *slot = reinterpret_cast<ULONG_PTR>(routine);
+    VirtualProtect(slot, sizeof(*slot), old, &old);
+}
+
+// Points an ntoskrnl import of the driver at the HAL's routine; a fault when it has none.
+void ReplaceImport(const char* routine, const void* replacement)
+{
+    if (ULONG_PTR* slot = ImportSlot("ntoskrnl.exe", routine))
+        WriteSlot(slot, replacement);
+    else
+        Fault(std::string("the driver imports no ") + routine);
 }
 
 void EmulateCpuid(CONTEXT& c)
@@ -129,13 +144,6 @@ void EmulateRdmsr(CONTEXT& c)
 LONG CALLBACK OnException(EXCEPTION_POINTERS* info)
 {
     const EXCEPTION_RECORD& record = *info->ExceptionRecord;
-    if (record.ExceptionCode == kDbgPrintException && record.NumberParameters >= 2) {
-        const auto length = static_cast<size_t>(record.ExceptionInformation[0]);
-        const auto* text = reinterpret_cast<const char*>(record.ExceptionInformation[1]);
-        if (text != nullptr && length != 0)
-            Debug(std::string(text, strnlen(text, length)));
-        return EXCEPTION_CONTINUE_SEARCH;
-    }
     CONTEXT& c = *info->ContextRecord;
     const auto* ip = reinterpret_cast<const uint8_t*>(InstructionPointer(c));
     if (!InDriver(ip))
@@ -185,12 +193,13 @@ VOID CALLBACK OnDllNotification(ULONG reason, const DllNotificationData* data, P
     } catch (const std::exception& error) {
         Fault(error.what());
     }
-    if (!PatchImport("ntoskrnl.exe", "MmMapIoSpace",
-                     reinterpret_cast<void*>(SimulatedMmMapIoSpace)))
-        Fault("the driver imports no MmMapIoSpace");
-    if (!PatchImport("ntoskrnl.exe", "MmUnmapIoSpace",
-                     reinterpret_cast<void*>(SimulatedMmUnmapIoSpace)))
-        Fault("the driver imports no MmUnmapIoSpace");
+    ReplaceImport("MmMapIoSpace", reinterpret_cast<void*>(SimulatedMmMapIoSpace));
+    ReplaceImport("MmUnmapIoSpace", reinterpret_cast<void*>(SimulatedMmUnmapIoSpace));
+    ReplaceImport("DbgPrint", reinterpret_cast<void*>(SimulatedDbgPrint));
+    if (ULONG_PTR* slot = ImportSlot("ntoskrnl.exe", "IofCompleteRequest"))
+        WriteSlot(slot, StartObserver(reinterpret_cast<void*>(*slot)));
+    else
+        Fault("the driver imports no IofCompleteRequest");
     const std::string mismatch = PatchSites(gDriverBase, gSites);
     if (!mismatch.empty()) {
         Fault("instruction sites not patched: " + mismatch);
