@@ -37,6 +37,12 @@ void SleepMilliseconds(long long milliseconds)
 void InstallStopHandler()
 {
     std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+}
+
+void RequestStop()
+{
+    gStop = 1;
 }
 
 bool StopRequested()

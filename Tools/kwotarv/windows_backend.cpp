@@ -134,6 +134,8 @@ class DeviceBackend : public Backend {
         return values;
     }
 
+    void Close() override { device_.reset(); }
+
     bool Finish(std::ostream&) override
     {
         device_.reset();
