@@ -1,8 +1,8 @@
 # Builds the real driver with mingw-w64 as part of the host build, so the image checks in the
 # test suite always look at an image made from the sources under test.
-find_program(KWO_MINGW_CXX i686-w64-mingw32-g++)
+find_program(KWO_MINGW_CXX i686-w64-mingw32-g++-posix)
 if(NOT KWO_MINGW_CXX)
-  message(FATAL_ERROR "i686-w64-mingw32-g++ not found: install g++-mingw-w64-i686-win32 and "
+  message(FATAL_ERROR "i686-w64-mingw32-g++-posix not found: install g++-mingw-w64-i686-posix and "
                       "mingw-w64-i686-dev, or configure with -DKWOTARV_CROSS_BUILD=OFF")
 endif()
 include(ExternalProject)

@@ -1,11 +1,14 @@
 // The HTTP server of `kwotarv serve`: BSD sockets on Linux, Winsock on Windows, behind a few
-// small shims. Requests carry no body (the endpoints only answer GET and HEAD), so the server
-// reads one bounded request head per connection, answers and closes.
+// small shims. Requests carry no body (the endpoints only answer GET and HEAD), so a connection
+// goes through four phases: reading the request head, waiting for its handler, writing the
+// answer, and draining what the client still sends before the socket is closed (so the answer
+// is not cut off by a reset).
 #include "http_server.hpp"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <stdexcept>
 
 #if defined(_WIN32)
@@ -15,6 +18,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -28,6 +32,7 @@ using Clock = std::chrono::steady_clock;
 
 #if defined(_WIN32)
 using NativeSocket = SOCKET;
+using PollFd = WSAPOLLFD;
 constexpr int kSendFlags = 0;
 constexpr int kShutdownSend = SD_SEND;
 
@@ -35,16 +40,19 @@ void CloseSocket(intptr_t s)
 {
     closesocket(static_cast<NativeSocket>(s));
 }
-int PollOne(intptr_t s, short events, int milliseconds)
+int Poll(std::vector<PollFd>& fds, int milliseconds)
 {
-    WSAPOLLFD fd{static_cast<NativeSocket>(s), events, 0};
-    return WSAPoll(&fd, 1, milliseconds);
+    return WSAPoll(fds.data(), static_cast<ULONG>(fds.size()), milliseconds);
 }
-void SetSendTimeout(intptr_t s, std::chrono::milliseconds timeout)
+void SetNonBlocking(intptr_t s)
 {
-    const DWORD ms = static_cast<DWORD>(timeout.count());
-    setsockopt(static_cast<NativeSocket>(s), SOL_SOCKET, SO_SNDTIMEO,
-               reinterpret_cast<const char*>(&ms), sizeof ms);
+    u_long on = 1;
+    ioctlsocket(static_cast<NativeSocket>(s), FIONBIO, &on);
+}
+bool WouldBlock()
+{
+    const int error = WSAGetLastError();
+    return error == WSAEWOULDBLOCK || error == WSAEINTR;
 }
 void StartSockets()
 {
@@ -65,6 +73,7 @@ std::string LastSocketError()
 }
 #else
 using NativeSocket = int;
+using PollFd = pollfd;
 constexpr int kSendFlags = MSG_NOSIGNAL;
 constexpr int kShutdownSend = SHUT_WR;
 
@@ -72,17 +81,18 @@ void CloseSocket(intptr_t s)
 {
     close(static_cast<NativeSocket>(s));
 }
-int PollOne(intptr_t s, short events, int milliseconds)
+int Poll(std::vector<PollFd>& fds, int milliseconds)
 {
-    pollfd fd{static_cast<NativeSocket>(s), events, 0};
-    return poll(&fd, 1, milliseconds);
+    return poll(fds.data(), static_cast<nfds_t>(fds.size()), milliseconds);
 }
-void SetSendTimeout(intptr_t s, std::chrono::milliseconds timeout)
+void SetNonBlocking(intptr_t s)
 {
-    timeval tv{};
-    tv.tv_sec = static_cast<time_t>(timeout.count() / 1000);
-    tv.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
-    setsockopt(static_cast<NativeSocket>(s), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    const int flags = fcntl(static_cast<NativeSocket>(s), F_GETFL, 0);
+    fcntl(static_cast<NativeSocket>(s), F_SETFL, flags | O_NONBLOCK);
+}
+bool WouldBlock()
+{
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
 }
 void StartSockets() {}
 bool InvalidSocket(NativeSocket s)
@@ -95,48 +105,17 @@ std::string LastSocketError()
 }
 #endif
 
-bool SendAll(intptr_t s, const std::string& data)
-{
-    size_t sent = 0;
-    while (sent < data.size()) {
-        const int chunk = static_cast<int>(std::min<size_t>(data.size() - sent, 1 << 16));
-        const auto n = send(static_cast<NativeSocket>(s), data.data() + sent, chunk, kSendFlags);
-        if (n <= 0)
-            return false;
-        sent += static_cast<size_t>(n);
-    }
-    return true;
-}
+// The lingering close: how long, and how much, the server still reads after its answer.
+constexpr auto kDrainTime = std::chrono::milliseconds(1000);
+constexpr size_t kDrainBytes = 1 << 16;
+constexpr size_t kAcceptsPerRound = 64;
 
-// Ends the connection so that the response is not cut off by a reset: stop sending, read
-// briefly whatever the client still sends, close.
-void Finish(intptr_t s)
+std::string ErrorResponse(int status)
 {
-    shutdown(static_cast<NativeSocket>(s), kShutdownSend);
-    char discard[4096];
-    const auto until = Clock::now() + std::chrono::milliseconds(200);
-    size_t drained = 0;
-    while (drained < (1u << 16)) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
-        if (left <= 0 || PollOne(s, POLLIN, static_cast<int>(left)) <= 0)
-            break;
-        const auto n = recv(static_cast<NativeSocket>(s), discard, sizeof discard, 0);
-        if (n <= 0)
-            break;
-        drained += static_cast<size_t>(n);
-    }
-    CloseSocket(s);
-}
-
-void Reject(intptr_t s, int status)
-{
-    SetSendTimeout(s, std::chrono::milliseconds(200));
     HttpResponse response;
     response.status = status;
     response.body = ReasonPhrase(status) + "\n";
-    SendAll(s, SerializeResponse(response, false));
-    Finish(s);
+    return SerializeResponse(response, false);
 }
 
 std::string Lower(std::string text)
@@ -310,6 +289,16 @@ std::string SerializeResponse(const HttpResponse& response, bool head)
     return out;
 }
 
+struct HttpServer::Connection {
+    enum class Phase { Reading, Handling, Writing, Draining };
+    Socket socket = -1;
+    Phase phase = Phase::Reading;
+    std::string data; // the head as it arrives, then the answer
+    size_t sent = 0;
+    size_t drained = 0;
+    Clock::time_point deadline;
+};
+
 HttpServer::HttpServer(HttpHandler handler, HttpLimits limits)
     : handler_(std::move(handler)), limits_(limits)
 {
@@ -325,10 +314,10 @@ HttpServer::~HttpServer()
     for (auto& worker : workers_)
         if (worker.joinable())
             worker.join();
-    for (const auto& pending : queue_)
-        CloseSocket(pending.socket);
     if (listener_ != -1)
         CloseSocket(listener_);
+    if (wakeup_ != -1)
+        CloseSocket(wakeup_);
 }
 
 void HttpServer::Listen(const std::string& host, uint16_t port)
@@ -382,6 +371,29 @@ void HttpServer::Listen(const std::string& host, uint16_t port)
     freeaddrinfo(found);
     if (listener_ == -1)
         throw std::runtime_error(host + ":" + service + ": " + failure);
+    SetNonBlocking(listener_);
+
+    // The wake-up socket: datagrams to itself on the loopback interface.
+    NativeSocket w = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in self{};
+    self.sin_family = AF_INET;
+    self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t selfLength = sizeof self;
+    if (InvalidSocket(w) || bind(w, reinterpret_cast<sockaddr*>(&self), sizeof self) != 0 ||
+        getsockname(w, reinterpret_cast<sockaddr*>(&self), &selfLength) != 0 ||
+        connect(w, reinterpret_cast<sockaddr*>(&self), sizeof self) != 0) {
+        if (!InvalidSocket(w))
+            CloseSocket(static_cast<intptr_t>(w));
+        throw std::runtime_error("cannot create the server's wake-up socket: " + LastSocketError());
+    }
+    wakeup_ = static_cast<intptr_t>(w);
+    SetNonBlocking(wakeup_);
+}
+
+void HttpServer::Wake()
+{
+    const char byte = 1;
+    send(static_cast<NativeSocket>(wakeup_), &byte, 1, 0);
 }
 
 void HttpServer::Run(const std::function<bool()>& stop)
@@ -391,24 +403,144 @@ void HttpServer::Run(const std::function<bool()>& stop)
     for (unsigned i = 0; i < std::max(1u, limits_.workers); ++i)
         workers_.emplace_back([this] { Work(); });
 
+    using Phase = Connection::Phase;
+    std::map<uint64_t, Connection> connections;
+    uint64_t nextId = 1;
+    std::vector<PollFd> fds;
+    std::vector<uint64_t> ids; // connection of each fds entry from the third on
+
+    auto closeConnection = [&](std::map<uint64_t, Connection>::iterator it) {
+        CloseSocket(it->second.socket);
+        return connections.erase(it);
+    };
+    auto startWriting = [&](Connection& c, std::string bytes) {
+        c.phase = Phase::Writing;
+        c.data = std::move(bytes);
+        c.sent = 0;
+        c.deadline = Clock::now() + limits_.writeTimeout;
+    };
+
     while (!stop()) {
-        if (PollOne(listener_, POLLIN, 100) <= 0)
-            continue;
-        const NativeSocket s = accept(static_cast<NativeSocket>(listener_), nullptr, nullptr);
-        if (InvalidSocket(s))
-            continue;
-        bool queued = false;
+        // Answers the workers finished.
         {
             std::lock_guard lock(mutex_);
-            if (queue_.size() < limits_.queuedConnections) {
-                queue_.push_back({static_cast<intptr_t>(s), Clock::now()});
-                queued = true;
+            for (auto& done : done_)
+                if (auto it = connections.find(done.id); it != connections.end())
+                    startWriting(it->second, std::move(done.bytes));
+            done_.clear();
+        }
+
+        fds.clear();
+        ids.clear();
+        fds.push_back({static_cast<NativeSocket>(listener_), POLLIN, 0});
+        fds.push_back({static_cast<NativeSocket>(wakeup_), POLLIN, 0});
+        for (auto& [id, c] : connections) {
+            if (c.phase == Phase::Handling)
+                continue;
+            const short events = c.phase == Phase::Writing ? POLLOUT : POLLIN;
+            fds.push_back({static_cast<NativeSocket>(c.socket), events, 0});
+            ids.push_back(id);
+        }
+        if (Poll(fds, 100) < 0)
+            continue;
+
+        if (fds[1].revents != 0) {
+            char discard[64];
+            while (recv(static_cast<NativeSocket>(wakeup_), discard, sizeof discard, 0) > 0) {
             }
         }
-        if (queued)
-            ready_.notify_one();
-        else
-            Reject(static_cast<intptr_t>(s), 503);
+        if (fds[0].revents != 0) {
+            for (size_t i = 0; i < kAcceptsPerRound; ++i) {
+                const NativeSocket s =
+                    accept(static_cast<NativeSocket>(listener_), nullptr, nullptr);
+                if (InvalidSocket(s))
+                    break;
+                if (connections.size() >= limits_.maxConnections) {
+                    CloseSocket(static_cast<intptr_t>(s)); // refused: too many at once
+                    continue;
+                }
+                SetNonBlocking(static_cast<intptr_t>(s));
+                Connection c;
+                c.socket = static_cast<intptr_t>(s);
+                c.deadline = Clock::now() + limits_.readTimeout;
+                connections.emplace(nextId++, std::move(c));
+            }
+        }
+
+        for (size_t i = 2; i < fds.size(); ++i) {
+            if (fds[i].revents == 0)
+                continue;
+            auto it = connections.find(ids[i - 2]);
+            if (it == connections.end())
+                continue;
+            Connection& c = it->second;
+            char buffer[4096];
+            if (c.phase == Phase::Reading) {
+                const size_t room =
+                    std::min(sizeof buffer, limits_.maxHeadBytes + 1 - c.data.size());
+                const auto n =
+                    recv(static_cast<NativeSocket>(c.socket), buffer, static_cast<int>(room), 0);
+                if (n == 0 || (n < 0 && !WouldBlock())) {
+                    closeConnection(it); // the client went away
+                    continue;
+                }
+                if (n < 0)
+                    continue;
+                c.data.append(buffer, static_cast<size_t>(n));
+                const bool complete = c.data.find("\r\n\r\n") != std::string::npos;
+                if (!complete && c.data.size() < limits_.maxHeadBytes)
+                    continue;
+                ParsedHead parsed = ParseRequestHead(c.data, limits_.maxHeadBytes);
+                if (parsed.error != 0) {
+                    startWriting(c, ErrorResponse(parsed.error));
+                    continue;
+                }
+                c.phase = Phase::Handling;
+                c.data.clear();
+                {
+                    std::lock_guard lock(mutex_);
+                    jobs_.push_back({it->first, std::move(parsed.request)});
+                }
+                ready_.notify_one();
+            } else if (c.phase == Phase::Writing) {
+                const size_t chunk = std::min<size_t>(c.data.size() - c.sent, 1 << 16);
+                const auto n = send(static_cast<NativeSocket>(c.socket), c.data.data() + c.sent,
+                                    static_cast<int>(chunk), kSendFlags);
+                if (n < 0 && !WouldBlock()) {
+                    closeConnection(it);
+                    continue;
+                }
+                if (n > 0)
+                    c.sent += static_cast<size_t>(n);
+                if (c.sent == c.data.size()) {
+                    shutdown(static_cast<NativeSocket>(c.socket), kShutdownSend);
+                    c.phase = Phase::Draining;
+                    c.data.clear();
+                    c.deadline = Clock::now() + kDrainTime;
+                }
+            } else if (c.phase == Phase::Draining) {
+                const auto n = recv(static_cast<NativeSocket>(c.socket), buffer, sizeof buffer, 0);
+                if (n == 0 || (n < 0 && !WouldBlock()) ||
+                    (c.drained += std::max<ptrdiff_t>(n, 0)) > kDrainBytes)
+                    closeConnection(it);
+            }
+        }
+
+        // Deadlines: a head that does not arrive in time is answered 408; an answer that cannot
+        // be sent in time, and a drain that does not end, close the connection.
+        const auto now = Clock::now();
+        for (auto it = connections.begin(); it != connections.end();) {
+            Connection& c = it->second;
+            if (c.phase == Phase::Handling || now < c.deadline) {
+                ++it;
+            } else if (c.phase == Phase::Reading) {
+                startWriting(c, ErrorResponse(408));
+                c.deadline = now + std::chrono::milliseconds(1000);
+                ++it;
+            } else {
+                it = closeConnection(it);
+            }
+        }
     }
 
     {
@@ -419,73 +551,39 @@ void HttpServer::Run(const std::function<bool()>& stop)
     for (auto& worker : workers_)
         worker.join();
     workers_.clear();
-    for (const auto& pending : queue_)
-        CloseSocket(pending.socket);
-    queue_.clear();
+    for (auto it = connections.begin(); it != connections.end();)
+        it = closeConnection(it);
+    jobs_.clear();
+    done_.clear();
 }
 
 void HttpServer::Work()
 {
     for (;;) {
-        Pending pending;
+        Job job;
         {
             std::unique_lock lock(mutex_);
-            ready_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+            ready_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
             if (stopping_)
                 return;
-            pending = queue_.front();
-            queue_.pop_front();
+            job = std::move(jobs_.front());
+            jobs_.pop_front();
         }
-        if (Clock::now() - pending.accepted > limits_.queueTimeout)
-            Reject(pending.socket, 503);
-        else
-            Serve(pending.socket);
-    }
-}
-
-void HttpServer::Serve(Socket s)
-{
-    SetSendTimeout(s, limits_.writeTimeout);
-    const auto deadline = Clock::now() + limits_.readTimeout;
-    std::string head;
-    char buffer[4096];
-    for (;;) {
-        if (head.find("\r\n\r\n") != std::string::npos)
-            break;
-        if (head.size() >= limits_.maxHeadBytes) {
-            Reject(s, 431);
-            return;
+        HttpResponse response;
+        try {
+            response = handler_(job.request);
+        } catch (const std::exception& error) {
+            response = {};
+            response.status = 500;
+            response.body = std::string("internal error: ") + error.what() + "\n";
         }
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0 || PollOne(s, POLLIN, static_cast<int>(left)) <= 0) {
-            Reject(s, 408);
-            return;
+        std::string bytes = SerializeResponse(response, job.request.method == "HEAD");
+        {
+            std::lock_guard lock(mutex_);
+            done_.push_back({job.id, std::move(bytes)});
         }
-        const size_t room = std::min(sizeof buffer, limits_.maxHeadBytes + 1 - head.size());
-        const auto n = recv(static_cast<NativeSocket>(s), buffer, static_cast<int>(room), 0);
-        if (n <= 0) {
-            CloseSocket(s); // the client went away
-            return;
-        }
-        head.append(buffer, static_cast<size_t>(n));
+        Wake();
     }
-
-    const ParsedHead parsed = ParseRequestHead(head, limits_.maxHeadBytes);
-    if (parsed.error != 0) {
-        Reject(s, parsed.error);
-        return;
-    }
-    HttpResponse response;
-    try {
-        response = handler_(parsed.request);
-    } catch (const std::exception& error) {
-        response = {};
-        response.status = 500;
-        response.body = std::string("internal error: ") + error.what() + "\n";
-    }
-    SendAll(s, SerializeResponse(response, parsed.request.method == "HEAD"));
-    Finish(s);
 }
 
 } // namespace kwotarv

@@ -1,7 +1,9 @@
 // A small HTTP/1.1 server for `kwotarv serve`: GET and HEAD requests without bodies, one request
-// per connection, a fixed pool of worker threads and hard limits, so that a slow or hostile
-// client costs one worker for at most the read timeout and never holds up the readings. The
-// same code runs on Linux and on Windows (Winsock).
+// per connection. One thread owns every socket and polls them (reading request heads, writing
+// answers, closing), each phase under its own deadline; a fixed pool of workers only runs the
+// handler. So a slow or hostile client holds one of a bounded number of connection slots for
+// at most its timeout, never a worker, and never the readings. The same code runs on Linux and
+// on Windows (Winsock).
 #pragma once
 
 #include <atomic>
@@ -34,12 +36,11 @@ struct HttpResponse {
 using HttpHandler = std::function<HttpResponse(const HttpRequest&)>;
 
 struct HttpLimits {
-    unsigned workers = 8;                         // connections served at once
-    size_t queuedConnections = 64;                // accepted, waiting for a worker
-    size_t maxHeadBytes = 8192;                   // request line and headers
-    std::chrono::milliseconds readTimeout{5000};  // the whole request head
-    std::chrono::milliseconds writeTimeout{5000}; // each send
-    std::chrono::milliseconds queueTimeout{5000}; // a connection waiting for a worker
+    unsigned workers = 4;                         // handlers run at once
+    size_t maxConnections = 256;                  // open at once; more are refused
+    size_t maxHeadBytes = 8192;                   // request line and headers; no body accepted
+    std::chrono::milliseconds readTimeout{5000};  // to receive the whole request head
+    std::chrono::milliseconds writeTimeout{5000}; // to send the whole answer
 };
 
 // "127.0.0.1:9788", "[::1]:9788", "0.0.0.0:9788", "localhost:9788" split into host and port;
@@ -73,29 +74,36 @@ class HttpServer {
     std::string BoundAddress() const { return bound_; }
     uint16_t BoundPort() const { return boundPort_; }
 
-    // Accepts and serves until `stop` returns true (checked several times a second); then
-    // finishes the connections in progress and returns.
+    // Serves until `stop` returns true (checked several times a second), then closes every
+    // connection and returns.
     void Run(const std::function<bool()>& stop);
 
   private:
     using Socket = intptr_t;
-    struct Pending {
-        Socket socket;
-        std::chrono::steady_clock::time_point accepted;
+    struct Connection;
+    struct Job {
+        uint64_t id;
+        HttpRequest request;
+    };
+    struct Done {
+        uint64_t id;
+        std::string bytes;
     };
 
     void Work();
-    void Serve(Socket socket);
+    void Wake();
 
     HttpHandler handler_;
     HttpLimits limits_;
     Socket listener_ = -1;
+    Socket wakeup_ = -1; // a UDP socket connected to itself: workers wake the poll loop
     std::string bound_;
     uint16_t boundPort_ = 0;
 
     std::mutex mutex_;
     std::condition_variable ready_;
-    std::deque<Pending> queue_;
+    std::deque<Job> jobs_;
+    std::deque<Done> done_;
     bool stopping_ = false;
     std::vector<std::thread> workers_;
 };
