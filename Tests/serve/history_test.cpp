@@ -73,6 +73,7 @@ TEST(HistoryJson, SeriesHaveGapsWhereTheDeviceWasAway)
     EXPECT_EQ(json["channels"][2]["points"].dump(), "[[1000,null],[2000,null],[3000,null]]");
     EXPECT_EQ(json["channels"][3]["unit"], "count");
     EXPECT_EQ(json["channels"][3]["text"], "count 2580");
+    EXPECT_EQ(json["channels"][3]["detail"], "");
 }
 
 TEST(HistoryJson, TheLatestStateWinsWhenTheDeviceIsGone)

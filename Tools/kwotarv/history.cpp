@@ -20,6 +20,7 @@ struct Point {
     std::optional<double> value;
     std::string unit;
     std::string text;
+    std::string detail = {};
 };
 
 std::vector<Point> Points(const Readings& r)
@@ -37,9 +38,8 @@ std::vector<Point> Points(const Readings& r)
     for (size_t i = 0; i < r.fans.size(); ++i) {
         const auto& f = r.fans[i];
         if (f.rpm)
-            points.push_back(
-                {"fans", i, f.name, static_cast<double>(*f.rpm), "RPM",
-                 std::to_string(*f.rpm) + " RPM (count " + std::to_string(f.count) + ")"});
+            points.push_back({"fans", i, f.name, static_cast<double>(*f.rpm), "RPM",
+                              std::to_string(*f.rpm) + " RPM", "count " + std::to_string(f.count)});
         else
             points.push_back({"fans", i, f.name, static_cast<double>(f.count), "count",
                               "count " + std::to_string(f.count)});
@@ -104,6 +104,7 @@ json HistoryJson(const std::vector<Sample>& samples, double intervalSeconds)
                  {"unit", channel.unit},
                  {"value", current && channel.value ? json(*channel.value) : json(nullptr)},
                  {"text", current ? channel.text : std::string("unavailable")},
+                 {"detail", current ? channel.detail : std::string()},
                  {"points", series}});
         }
     }
