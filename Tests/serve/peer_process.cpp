@@ -106,12 +106,15 @@ int PeerProcess::Stop(std::chrono::milliseconds grace)
     return Wait(std::chrono::milliseconds(5000)).value_or(-1);
 }
 
-ServeProcess::ServeProcess(const std::vector<std::string>& args, const std::string& dir)
+ServeProcess::ServeProcess(const std::vector<std::string>& args, const std::string& dir,
+                           std::vector<std::string> command, std::vector<std::string> extraEnv)
     : outFile_(dir + "/serve.out"), errFile_(dir + "/serve.err")
 {
-    std::vector<std::string> argv{KWOTARV_TOOL, "serve", "--listen", "127.0.0.1:0"};
+    std::vector<std::string> argv = std::move(command);
+    for (const char* arg : {"serve", "--listen", "127.0.0.1:0"})
+        argv.push_back(arg);
     argv.insert(argv.end(), args.begin(), args.end());
-    process_ = std::make_unique<PeerProcess>(argv, outFile_, errFile_);
+    process_ = std::make_unique<PeerProcess>(argv, outFile_, errFile_, std::move(extraEnv));
     const std::string marker = "serving http://127.0.0.1:";
     WaitUntil(
         [&] {
@@ -122,7 +125,7 @@ ServeProcess::ServeProcess(const std::vector<std::string>& args, const std::stri
             port_ = static_cast<uint16_t>(std::stoi(out.substr(at + marker.size())));
             return true;
         },
-        std::chrono::milliseconds(15000));
+        std::chrono::milliseconds(60000));
     if (port_ == 0)
         throw std::runtime_error("kwotarv serve did not start: " + Err());
 }

@@ -38,10 +38,12 @@ class PeerProcess {
 };
 
 // `kwotarv serve --listen 127.0.0.1:0` with the given extra arguments; waits for the address
-// it prints.
+// it prints. `command` runs another build of the tool (["wine", "kwotarv.exe"]).
 class ServeProcess {
   public:
-    explicit ServeProcess(const std::vector<std::string>& args, const std::string& dir);
+    ServeProcess(const std::vector<std::string>& args, const std::string& dir,
+                 std::vector<std::string> command = {KWOTARV_TOOL},
+                 std::vector<std::string> extraEnv = {});
     uint16_t Port() const { return port_; }
     PeerProcess& Process() { return *process_; }
     std::string Out() const;
