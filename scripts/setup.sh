@@ -18,12 +18,16 @@ demo_packages=(
 # peers the tests start (qemu makes a real firmware dump).
 test_packages=(
   libgtest-dev libgmock-dev
-  g++-mingw-w64-i686-win32 mingw-w64-i686-dev binutils-mingw-w64-i686
+  g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
   python3 python3-pefile
   qemu-system-x86 seabios
+  # kwotarv serve's peers: HTTP client, Prometheus and promtool, node_exporter, a browser,
+  # Wine for kwotarv.exe; Google Benchmark for the load benchmark.
+  libcpp-httplib-dev prometheus prometheus-node-exporter chromium wine wine32:i386
+  libbenchmark-dev
 )
 # Foreign architectures the test packages need (name:arch entries above).
-test_architectures=()
+test_architectures=(i386)
 
 case "$job" in
   demo) packages=("${demo_packages[@]}") architectures=() ;;

@@ -45,8 +45,9 @@ class Backend {
     // opens the device again, which may have gone or come back meanwhile.
     virtual Device& Open() = 0;
     // Closes the handle Open() gave, so that a long-running client does not keep the device
-    // from being removed or disabled between its readings.
-    virtual void Close() = 0;
+    // from being removed or disabled between its readings. A back end whose device needs no
+    // closing keeps the default.
+    virtual void Close() {}
     // "ChipsetType", "ChipDesc", "VoltageList" and "InterfaceName" as found under the service
     // key; nullopt when the registry cannot be read.
     virtual std::optional<std::vector<PublishedValue>> PublishedValues() = 0;

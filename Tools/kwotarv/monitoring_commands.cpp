@@ -18,17 +18,18 @@ namespace kwotarv {
 namespace {
 
 #if !defined(_WIN32)
-// The simulator's hot plug for serve: SIGUSR1 removes the device, SIGUSR2 brings it back.
-volatile std::sig_atomic_t gUnplugRequested = 0;
-volatile std::sig_atomic_t gReplugRequested = 0;
+// The simulator's hot plug for serve: SIGUSR1 removes the device, SIGUSR2 brings it back. The
+// handlers only set flags; the next reading acts on them under the reading lock.
+std::atomic<bool> gUnplugRequested{false};
+std::atomic<bool> gReplugRequested{false};
 
 extern "C" void OnUnplugSignal(int)
 {
-    gUnplugRequested = 1;
+    gUnplugRequested = true;
 }
 extern "C" void OnReplugSignal(int)
 {
-    gReplugRequested = 1;
+    gReplugRequested = true;
 }
 
 std::function<void()> HotPlugHook(Backend& backend)
@@ -39,14 +40,10 @@ std::function<void()> HotPlugHook(Backend& backend)
     std::signal(SIGUSR1, OnUnplugSignal);
     std::signal(SIGUSR2, OnReplugSignal);
     return [hotPlug] {
-        if (gUnplugRequested) {
-            gUnplugRequested = 0;
+        if (gUnplugRequested.exchange(false))
             hotPlug->Unplug();
-        }
-        if (gReplugRequested) {
-            gReplugRequested = 0;
+        if (gReplugRequested.exchange(false))
             hotPlug->Replug();
-        }
     };
 }
 #endif

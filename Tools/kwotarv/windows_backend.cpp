@@ -162,6 +162,11 @@ void PrepareWindowsConsole()
         gVirtualTerminal = SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
+std::string SystemErrorText(uint32_t error)
+{
+    return SystemMessage(error);
+}
+
 bool WindowsConsoleIsTerminal()
 {
     return gVirtualTerminal;

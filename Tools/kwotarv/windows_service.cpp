@@ -24,18 +24,6 @@ constexpr wchar_t kDescription[] =
     L"and a live dashboard at /. Log: %ProgramData%\\KwoTarv\\service.log";
 constexpr DWORD kWaitMilliseconds = 15000;
 
-std::string Utf8(const std::wstring& text)
-{
-    if (text.empty())
-        return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
-}
-
 std::wstring Wide(const std::string& text)
 {
     if (text.empty())
@@ -49,17 +37,7 @@ std::wstring Wide(const std::string& text)
 
 std::string ErrorText(DWORD error)
 {
-    wchar_t* text = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::string message = length != 0 ? Utf8(std::wstring(text, length)) : std::string();
-    if (text != nullptr)
-        LocalFree(text);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                                message.back() == ' ' || message.back() == '.'))
-        message.pop_back();
-    return message + " (error " + std::to_string(error) + ")";
+    return SystemErrorText(error);
 }
 
 // Closes a service handle at the end of its scope.
@@ -298,6 +276,9 @@ int InstallService(const ServeOptions& options, std::ostream& out, std::ostream&
     failure.cActions = static_cast<DWORD>(std::size(actions));
     failure.lpsaActions = actions;
     ChangeServiceConfig2W(service.Get(), SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
+    // Also when the service stops with an error (the port taken at boot), not only on a crash.
+    SERVICE_FAILURE_ACTIONS_FLAG onErrors{TRUE};
+    ChangeServiceConfig2W(service.Get(), SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onErrors);
 
     if (!StartServiceW(service.Get(), 0, nullptr) &&
         GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
