@@ -52,8 +52,8 @@ TEST(Prometheus, ScrapesServeAndSeesTheDeviceGoAndReturn)
     ServeProcess serve({"--interval", "0.5"}, scratch.Path(""));
     const uint16_t port = servetest::FreePort();
     WriteText(scratch.Path("prometheus.yml"), "global:\n"
-                                              "  scrape_interval: 250ms\n"
-                                              "  scrape_timeout: 200ms\n"
+                                              "  scrape_interval: 500ms\n"
+                                              "  scrape_timeout: 450ms\n"
                                               "scrape_configs:\n"
                                               "  - job_name: kwotarv\n"
                                               "    static_configs:\n"

@@ -280,9 +280,9 @@ TEST_F(ServeTest, IdleAndSlowClientsDoNotHoldUpOthers)
     ASSERT_EQ(send(slow, "GET /met", 8, 0), 8);
 
     const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < 10; ++i)
+    for (int i = 0; i < 5; ++i)
         ASSERT_EQ(HttpGet(serve.Port(), "/metrics").status, 200);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 4s) << "the head timeout is 5 s";
 
     // The slow one gets 408 once its time is up, and the idle ones are closed.
     char answer[64] = {};
