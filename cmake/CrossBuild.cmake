@@ -7,9 +7,9 @@ include(ExternalProject)
 set(kwo_packages)
 foreach(arch ${KWOTARV_TARGET_ARCHS})
   set(triplet ${KWO_ARCH_${arch}_TRIPLET})
-  find_program(KWO_MINGW_CXX_${arch} ${triplet}-g++)
+  find_program(KWO_MINGW_CXX_${arch} ${triplet}-g++-posix)
   if(NOT KWO_MINGW_CXX_${arch})
-    message(FATAL_ERROR "${triplet}-g++ not found: run scripts/setup.sh test (mingw-w64 for "
+    message(FATAL_ERROR "${triplet}-g++-posix not found: run scripts/setup.sh test (mingw-w64 for "
                         "${arch}), or configure with -DKWOTARV_CROSS_BUILD=OFF")
   endif()
   ExternalProject_Add(kwo_target_${arch}

@@ -20,12 +20,15 @@ demo_packages=(
 # runtime for the fuzz targets.
 test_packages=(
   libgtest-dev libgmock-dev
-  g++-mingw-w64-i686-win32 mingw-w64-i686-dev binutils-mingw-w64-i686
-  g++-mingw-w64-x86-64-win32 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
+  g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
   python3 python3-pefile
   qemu-system-x86 seabios
   clang-14 libclang-rt-14-dev
-  wine wine32:i386 g++-mingw-w64-i686-posix
+  # kwotarv serve's peers: HTTP client, Prometheus and promtool, node_exporter, a browser;
+  # Wine for the real image and kwotarv.exe; Google Benchmark for the benchmarks.
+  libcpp-httplib-dev prometheus prometheus-node-exporter chromium wine wine32:i386
+  libbenchmark-dev
 )
 # Foreign architectures the test packages need (name:arch entries above).
 test_architectures=(i386)

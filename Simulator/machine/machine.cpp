@@ -132,34 +132,13 @@ StartOutcome Machine::PowerOn()
     debug::SetEcho(options_.echoDebugOutput);
 
     // The driver, as the PnP manager loads and starts it.
+    s.pdo = bus::CreateBusDevice().Pdo();
     StartOutcome& start = s.start;
-    pnp::LoadResult load = pnp::LoadDriver(DriverEntry, kServicePath);
-    if (load.status < 0 || load.driver == nullptr) {
-        start.step = "DriverEntry";
-        start.status = static_cast<uint32_t>(load.status);
-        start.diagnosis = "the driver did not load: DriverEntry returned " + Hex(start.status, 8);
+    start = Arrive();
+    if (!start.started)
         return start;
-    }
-    s.driver = load.driver;
-
-    bus::BusDevice& bus = bus::CreateBusDevice();
-    s.pdo = bus.Pdo();
-    NTSTATUS added = pnp::AddDevice(s.driver, s.pdo);
-    if (added < 0) {
-        start.step = "AddDevice";
-        start.status = static_cast<uint32_t>(added);
-        start.diagnosis = "the device was not created: AddDevice returned " + Hex(start.status, 8);
-        return start;
-    }
-    s.deviceAdded = true;
-
-    pnp::PnpResult started = pnp::StartDevice(s.pdo);
-    if (started.status < 0) {
-        start.step = "start";
-        start.status = static_cast<uint32_t>(started.status);
-        start.diagnosis = DiagnoseStartFailure(start.status);
-        return start;
-    }
+    const NTSTATUS startStatus = static_cast<NTSTATUS>(start.status);
+    start.started = false;
 
     io::OpenResult open = io::OpenDevice(kUserDevicePath, io::kGenericRead | io::kGenericWrite);
     if (open.status < 0) {
@@ -172,8 +151,94 @@ StartOutcome Machine::PowerOn()
     s.handle = std::move(open.handle);
     start.started = true;
     start.step = "open";
-    start.status = static_cast<uint32_t>(started.status);
+    start.status = static_cast<uint32_t>(startStatus);
     return start;
+}
+
+StartOutcome Machine::Arrive()
+{
+    State& s = *state_;
+    StartOutcome start;
+    if (s.driver == nullptr) {
+        pnp::LoadResult load = pnp::LoadDriver(DriverEntry, kServicePath);
+        if (load.status < 0 || load.driver == nullptr) {
+            start.step = "DriverEntry";
+            start.status = static_cast<uint32_t>(load.status);
+            start.diagnosis =
+                "the driver did not load: DriverEntry returned " + Hex(start.status, 8);
+            return start;
+        }
+        s.driver = load.driver;
+    }
+
+    NTSTATUS added = pnp::AddDevice(s.driver, s.pdo);
+    if (added < 0) {
+        start.step = "AddDevice";
+        start.status = static_cast<uint32_t>(added);
+        start.diagnosis = "the device was not created: AddDevice returned " + Hex(start.status, 8);
+        return start;
+    }
+    s.deviceAdded = true;
+
+    pnp::PnpResult started = pnp::StartDevice(s.pdo);
+    start.status = static_cast<uint32_t>(started.status);
+    if (started.status < 0) {
+        start.step = "start";
+        start.diagnosis = DiagnoseStartFailure(start.status);
+        return start;
+    }
+    start.step = "start";
+    start.started = true;
+    return start;
+}
+
+uint32_t Machine::OpenDevice()
+{
+    if (!state_ || state_->poweredOff)
+        throw std::logic_error("OpenDevice on a machine that is not powered on");
+    if (state_->handle.Valid())
+        return STATUS_SUCCESS;
+    io::OpenResult open = io::OpenDevice(kUserDevicePath, io::kGenericRead | io::kGenericWrite);
+    if (open.status >= 0)
+        state_->handle = std::move(open.handle);
+    return static_cast<uint32_t>(open.status);
+}
+
+void Machine::CloseDevice()
+{
+    if (state_ && state_->handle.Valid())
+        state_->handle.Close();
+}
+
+bool Machine::DevicePresent() const
+{
+    return state_ && !state_->poweredOff && state_->deviceAdded;
+}
+
+void Machine::Unplug()
+{
+    if (!DevicePresent())
+        return;
+    State& s = *state_;
+    pnp::SurpriseRemoval(s.pdo);
+    CloseDevice();
+    pnp::RemoveDevice(s.pdo);
+    s.deviceAdded = false;
+    if (s.driver != nullptr && pnp::UnloadDriver(s.driver))
+        s.driver = nullptr;
+}
+
+StartOutcome Machine::Replug()
+{
+    if (!state_ || state_->poweredOff)
+        throw std::logic_error("Replug on a machine that is not powered on");
+    State& s = *state_;
+    if (s.deviceAdded)
+        return s.start;
+    // A fresh image, as the loader maps one, unless the driver could not be unloaded.
+    if (s.driver == nullptr)
+        ReloadDriverImage();
+    return s.start = Arrive();
 }
 
 bool Machine::DeviceOpen() const

@@ -85,6 +85,21 @@ class Machine {
     StartOutcome PowerOn();
     bool DeviceOpen() const;
 
+    // The user-mode handle, as an application opens and closes it between uses. OpenDevice
+    // returns the status of the open (STATUS_OBJECT_NAME_NOT_FOUND while the device is gone);
+    // both do nothing when the handle is already in that state.
+    uint32_t OpenDevice();
+    void CloseDevice();
+
+    // Hot plug, as when the device disappears from its bus and comes back. Unplug sends the
+    // surprise removal, closes the handle (as an application does on the removal notice), sends
+    // the removal and unloads the driver, whose last device is gone. Replug loads a fresh driver
+    // image and adds and starts the device again on the same PDO; the handle stays closed.
+    // Both do nothing when the device is already in that state.
+    void Unplug();
+    StartOutcome Replug();
+    bool DevicePresent() const;
+
     // One buffered request through the opened handle (read and write access).
     IoctlReply DeviceIoControl(uint32_t code, std::span<const uint8_t> input,
                                uint32_t outputLength);
@@ -105,6 +120,8 @@ class Machine {
     struct State;
 
     std::string DiagnoseStartFailure(uint32_t status) const;
+    // Loads the driver, adds the device on the board's PDO and starts it.
+    StartOutcome Arrive();
 
     Board board_;
     MachineOptions options_;

@@ -41,8 +41,13 @@ struct PublishedValue {
 class Backend {
   public:
     virtual ~Backend() = default;
-    // Opens the device; throws ToolError (kExitFailure) when it is not there.
+    // Opens the device; throws ToolError (kExitFailure) when it is not there. After Close() it
+    // opens the device again, which may have gone or come back meanwhile.
     virtual Device& Open() = 0;
+    // Closes the handle Open() gave, so that a long-running client does not keep the device
+    // from being removed or disabled between its readings. A back end whose device needs no
+    // closing keeps the default.
+    virtual void Close() {}
     // "ChipsetType", "ChipDesc", "VoltageList" and "InterfaceName" as found under the service
     // key; nullopt when the registry cannot be read.
     virtual std::optional<std::vector<PublishedValue>> PublishedValues() = 0;
@@ -58,5 +63,7 @@ void SleepSeconds(double seconds);
 // properly (on the simulator: removal, unload and the report of what was left behind).
 void InstallStopHandler();
 bool StopRequested();
+// Asks the running loop (--watch, serve) to end, as Ctrl+C does.
+void RequestStop();
 
 } // namespace kwotarv

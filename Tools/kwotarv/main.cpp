@@ -11,6 +11,7 @@
 #include "backend.hpp"
 #include "commands.hpp"
 #include "option_values.hpp"
+#include "monitoring_commands.hpp"
 #include "text.hpp"
 
 #if defined(_WIN32)
@@ -109,6 +110,8 @@ int Run(int argc, char** argv)
     check->add_option("--chip", chipName, "Check for this chip instead of the board's")
         ->type_name("NAME");
 #endif
+    MonitoringCommandLine monitoring;
+    AddMonitoringCommands(app, monitoring);
     for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; }))
         sub->fallthrough();
 
@@ -119,7 +122,7 @@ int Run(int argc, char** argv)
         return status == 0 ? kExitSuccess : kExitUsage;
     }
 
-    const bool reading = !info->parsed() && !ioctl->parsed()
+    const bool reading = !info->parsed() && !ioctl->parsed() && !MonitoringCommandParsed(monitoring)
 #if !defined(_WIN32)
                          && !check->parsed()
 #endif
@@ -144,7 +147,16 @@ int Run(int argc, char** argv)
         raw = {*code, *input, outputLength};
     }
 
+    ReadRequest readRequest{reading, json, std::nullopt, std::nullopt};
+    if (watchOption->count() > 0)
+        readRequest.watchSeconds = watchSeconds;
+    if (countOption->count() > 0)
+        readRequest.count = count;
+    json = json || monitoring.format == "json";
+
 #if defined(_WIN32)
+    if (auto status = RunMonitoringCommand(monitoring, readRequest, MakeDeviceBackend))
+        return *status;
     std::unique_ptr<Backend> backend = MakeDeviceBackend();
 #else
     if (boardOption->count() > 0)
@@ -160,6 +172,9 @@ int Run(int argc, char** argv)
     if (check->parsed())
         return RunCheck(sim, chipName.empty() ? std::nullopt : std::optional(chipName), json,
                         std::cout, std::cerr);
+    if (auto status = RunMonitoringCommand(monitoring, readRequest,
+                                           [&sim] { return MakeSimulatorBackend(sim); }))
+        return *status;
     std::unique_ptr<Backend> backend = MakeSimulatorBackend(sim);
 #endif
 

@@ -8,6 +8,7 @@
 
 #include "demo_board.hpp"
 #include "kernel/registry.hpp"
+#include "kernel/text.hpp"
 #include "machine/check.hpp"
 #include "machine/machine.hpp"
 
@@ -31,7 +32,7 @@ class SimulatedDevice : public Device {
     machine::Machine& machine_;
 };
 
-class SimulatorBackend : public Backend {
+class SimulatorBackend : public Backend, public HotPlug {
   public:
     SimulatorBackend(machine::Board board, const SimulatorOptions& options)
         : machine_(std::move(board), MachineOptions(options)), device_(machine_),
@@ -41,15 +42,37 @@ class SimulatorBackend : public Backend {
 
     Device& Open() override
     {
-        machine::StartOutcome start;
-        try {
-            start = machine_.PowerOn();
-        } catch (const machine::BoardError& error) {
-            throw ToolError(error.what(), kExitUsage);
+        if (!poweredOn_) {
+            try {
+                start_ = machine_.PowerOn();
+            } catch (const machine::BoardError& error) {
+                throw ToolError(error.what(), kExitUsage);
+            }
+            poweredOn_ = true;
         }
-        if (!start.started)
-            throw ToolError("device did not start: " + start.diagnosis, kExitFailure);
+        if (!machine_.DevicePresent())
+            throw ToolError("device \\\\.\\KwoTarvDev not found: the device was removed",
+                            kExitFailure);
+        if (!start_.started)
+            throw ToolError("device did not start: " + start_.diagnosis, kExitFailure);
+        if (const uint32_t status = machine_.OpenDevice(); status >= 0x80000000u)
+            throw ToolError("cannot open \\\\.\\KwoTarvDev: status " + sim::text::Hex(status, 8),
+                            kExitFailure);
         return device_;
+    }
+
+    void Close() override { machine_.CloseDevice(); }
+
+    void Unplug() override
+    {
+        if (poweredOn_)
+            machine_.Unplug();
+    }
+
+    void Replug() override
+    {
+        if (poweredOn_)
+            start_ = machine_.Replug();
     }
 
     std::optional<std::vector<PublishedValue>> PublishedValues() override
@@ -90,6 +113,8 @@ class SimulatorBackend : public Backend {
     }
 
     machine::Machine machine_;
+    bool poweredOn_ = false;
+    machine::StartOutcome start_;
     SimulatedDevice device_;
     std::optional<std::filesystem::path> registryOut_;
 };
@@ -153,6 +178,11 @@ std::unique_ptr<Backend> MakeSimulatorBackend(const SimulatorOptions& options)
 {
     CheckOutputFiles(options);
     return std::make_unique<SimulatorBackend>(ResolveBoard(options), options);
+}
+
+HotPlug* FindHotPlug(Backend& backend)
+{
+    return dynamic_cast<HotPlug*>(&backend);
 }
 
 void WriteRegistry(const std::filesystem::path& file, const std::string& text)

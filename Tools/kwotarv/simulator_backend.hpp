@@ -32,6 +32,17 @@ void CheckOutputFiles(const SimulatorOptions& options);
 // The simulated machine of the options (their output files checked first).
 std::unique_ptr<Backend> MakeSimulatorBackend(const SimulatorOptions& options);
 
+// The simulated device's removal from its bus and its return (through the PnP manager), for
+// seeing what a long-running client does meanwhile.
+class HotPlug {
+  public:
+    virtual ~HotPlug() = default;
+    virtual void Unplug() = 0;
+    virtual void Replug() = 0;
+};
+// The hot-plug side of a simulator back end; nullptr for any other.
+HotPlug* FindHotPlug(Backend& backend);
+
 // Writes the registry of the simulated machine (the service key and below) to `file`.
 void WriteRegistry(const std::filesystem::path& file, const std::string& text);
 

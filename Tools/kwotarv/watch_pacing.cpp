@@ -1,6 +1,7 @@
 // Pacing of --watch: the wait between readings, and Ctrl+C ending the loop. The C runtime's
 // SIGINT serves both platforms (on Windows the runtime raises it for the console's Ctrl+C).
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 
@@ -16,11 +17,14 @@ namespace kwotarv {
 
 namespace {
 
-volatile std::sig_atomic_t gStop = 0;
+// Set by the signal handler, RequestStop and read by every thread of serve: a lock-free atomic
+// serves all three.
+std::atomic<bool> gStop{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void OnInterrupt(int)
 {
-    gStop = 1;
+    gStop = true;
 }
 
 void SleepMilliseconds(long long milliseconds)
@@ -37,11 +41,17 @@ void SleepMilliseconds(long long milliseconds)
 void InstallStopHandler()
 {
     std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+}
+
+void RequestStop()
+{
+    gStop = true;
 }
 
 bool StopRequested()
 {
-    return gStop != 0;
+    return gStop;
 }
 
 void SleepSeconds(double seconds)

@@ -134,6 +134,8 @@ class DeviceBackend : public Backend {
         return values;
     }
 
+    void Close() override { device_.reset(); }
+
     bool Finish(std::ostream&) override
     {
         device_.reset();
@@ -158,6 +160,11 @@ void PrepareWindowsConsole()
     DWORD mode = 0;
     if (out != INVALID_HANDLE_VALUE && GetConsoleMode(out, &mode))
         gVirtualTerminal = SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+std::string SystemErrorText(uint32_t error)
+{
+    return SystemMessage(error);
 }
 
 bool WindowsConsoleIsTerminal()

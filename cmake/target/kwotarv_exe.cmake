@@ -1,6 +1,7 @@
 # kwotarv.exe: the command-line tool for Windows, built from the same sources as the host tool
 # with the device back end instead of the simulated machine. A user-mode program: ordinary
-# flags, linked statically so it runs on a machine without the mingw runtime.
+# flags, linked statically (C++ runtime and winpthreads included) so it runs on a machine
+# without the mingw runtime.
 set(KWO_TOOL_DIR ${CMAKE_SOURCE_DIR}/Tools/kwotarv)
 
 # The two header-only libraries come from the build machine; only their own directories are
@@ -15,7 +16,12 @@ set(KWO_TOOL_HEADERS ${CMAKE_BINARY_DIR}/kwotarv-headers)
 file(COPY ${KWO_NLOHMANN_JSON_INCLUDE}/nlohmann DESTINATION ${KWO_TOOL_HEADERS})
 file(COPY ${KWO_CLI11_INCLUDE}/CLI DESTINATION ${KWO_TOOL_HEADERS})
 
+include(${KWO_TOOL_DIR}/dashboard/dashboard.cmake)
 add_executable(kwotarv
+  ${KWO_MONITORING_SOURCES}
+  ${KWO_DASHBOARD_SOURCE}
+  ${KWO_TOOL_DIR}/monitoring_commands.cpp
+  ${KWO_TOOL_DIR}/windows_service.cpp
   ${KWO_TOOL_DIR}/main.cpp
   ${KWO_TOOL_DIR}/commands.cpp
   ${KWO_TOOL_DIR}/hwm_client.cpp
@@ -30,4 +36,4 @@ target_include_directories(kwotarv SYSTEM PRIVATE ${KWO_TOOL_HEADERS})
 target_compile_definitions(kwotarv PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 target_compile_options(kwotarv PRIVATE -O2 -Wall -Wextra)
 target_link_options(kwotarv PRIVATE -static -s)
-target_link_libraries(kwotarv PRIVATE ntdll advapi32)
+target_link_libraries(kwotarv PRIVATE ntdll advapi32 ws2_32 shell32)
