@@ -92,6 +92,26 @@ size_t OutstandingCount(const std::string& tag)
     return count;
 }
 
+std::vector<std::string> DescribeOutstanding()
+{
+    struct Total {
+        size_t count = 0;
+        size_t bytes = 0;
+    };
+    std::map<std::string, Total> byTag;
+    for (const auto& allocation : Outstanding()) {
+        Total& total = byTag[TagText(allocation.tag)];
+        ++total.count;
+        total.bytes += allocation.size;
+    }
+    std::vector<std::string> lines;
+    for (const auto& [tag, total] : byTag)
+        lines.push_back("pool tag '" + tag + "': " + std::to_string(total.count) +
+                        (total.count == 1 ? " allocation, " : " allocations, ") +
+                        std::to_string(total.bytes) + " bytes still allocated");
+    return lines;
+}
+
 uint64_t AllocationCount()
 {
     std::lock_guard guard(gLock);

@@ -27,6 +27,9 @@ uint32_t TagFromText(const std::string& text);
 std::vector<Allocation> Outstanding();
 size_t OutstandingCount();
 size_t OutstandingCount(const std::string& tag);
+// The outstanding allocations per tag, one line each: "pool tag 'Tarv': 2 allocations, 64 bytes
+// still allocated".
+std::vector<std::string> DescribeOutstanding();
 // Total number of allocations attempted since the last reset (failed ones included).
 uint64_t AllocationCount();
 

@@ -45,24 +45,6 @@ void InstallService()
                         "\\SystemRoot\\System32\\drivers\\kwotarv.sys", registry::kRegExpandSz);
 }
 
-void PoolLeftovers(std::vector<std::string>& out)
-{
-    struct Total {
-        size_t count = 0;
-        size_t bytes = 0;
-    };
-    std::map<std::string, Total> byTag;
-    for (const auto& allocation : pool::Outstanding()) {
-        Total& total = byTag[pool::TagText(allocation.tag)];
-        ++total.count;
-        total.bytes += allocation.size;
-    }
-    for (const auto& [tag, total] : byTag)
-        out.push_back("pool tag '" + tag + "': " + std::to_string(total.count) +
-                      (total.count == 1 ? " allocation, " : " allocations, ") +
-                      std::to_string(total.bytes) + " bytes still allocated after unload");
-}
-
 } // namespace
 
 void ImportBoardRegistry(const Board& board)
@@ -73,8 +55,8 @@ void ImportBoardRegistry(const Board& board)
         registry::ImportRegText(board.registryText);
     } catch (const registry::RegistryError& error) {
         throw BoardError(
-            (board.registrySource.empty() ? std::string("registry") : board.registrySource) +
-            ": " + error.what());
+            (board.registrySource.empty() ? std::string("registry") : board.registrySource) + ": " +
+            error.what());
     }
 }
 
@@ -293,7 +275,8 @@ ShutdownReport Machine::PowerOff()
     hardware.memory.ReportOutstandingMappings();
     debug::SetEcho(false);
 
-    PoolLeftovers(report.leftovers);
+    for (auto& leftover : pool::DescribeOutstanding())
+        report.leftovers.push_back(std::move(leftover) + " after unload");
     if (size_t handles = registry::OpenHandleCount(); handles != 0) {
         std::string paths;
         for (const auto& path : registry::OpenHandlePaths())

@@ -227,3 +227,43 @@ std::string TestName(const testing::TestParamInfo<std::string>& info)
 INSTANTIATE_TEST_SUITE_P(Boards, WineEquivalence, testing::ValuesIn(AllBoards()), TestName);
 
 } // namespace
+
+namespace {
+
+// Command lines refused before any Wine session starts: exit status 2, and for a board or
+// file the host tool refuses too, the host tool's own message.
+TEST(WineLauncher, RefusesWhatTheHostToolRefusesWithTheSameMessage)
+{
+    if (auto why = winetest::WhyNoWine())
+        GTEST_SKIP() << *why;
+    const std::string nct6776 = std::string(KWOTARV_SOURCE_DIR) + "/Boards/nct6776";
+    const std::vector<std::vector<std::string>> sameAsHost = {
+        {"--board", "/nonexistent/board", "read"},
+        {"--board", nct6776, "--firmware", "/nonexistent/fseg.bin", "read"},
+        {"--board", nct6776, "--registry", "/nonexistent/registry.reg", "info"},
+    };
+    for (const auto& args : sameAsHost) {
+        SCOPED_TRACE(Describe(args));
+        std::vector<std::string> host{KWOTARV_TOOL};
+        host.insert(host.end(), args.begin(), args.end());
+        const tooltest::ToolRun expected = tooltest::RunProgram(host);
+        const tooltest::ToolRun wine = winetest::RunLauncher(args);
+        EXPECT_EQ(expected.exitCode, 2);
+        EXPECT_EQ(wine.exitCode, 2);
+        EXPECT_EQ(wine.err, expected.err);
+    }
+    const std::vector<std::vector<std::string>> launcherOnly = {
+        {"check"},
+        {"--arch", "sparc", "read"},
+        {"--batch", "/nonexistent/commands", "--batch-out", "/tmp/x"},
+        {"--board"},
+    };
+    for (const auto& args : launcherOnly) {
+        SCOPED_TRACE(Describe(args));
+        const tooltest::ToolRun wine = winetest::RunLauncher(args);
+        EXPECT_EQ(wine.exitCode, 2);
+        EXPECT_EQ(wine.err.rfind("kwotarv-wine: ", 0), 0u) << wine.err;
+    }
+}
+
+} // namespace

@@ -2,11 +2,15 @@
 //  - MmMapIoSpace/MmUnmapIoSpace: Wine's return NULL (there is no physical memory to map), so
 //    the driver's import slots are pointed at the simulated physical memory (firmware image).
 //  - CPUID/RDMSR: carried out on the simulated processor at the patched sites (UD2).
+//  - ExAllocatePoolWithTag/ExFreePool(WithTag): the simulated pool (pool_hooks.hpp).
+//  - ZwOpenKey/ZwClose: counted, keys left open at unload reported (key_handles.hpp).
 //  - IofCompleteRequest: observed for the start status (start_observer.hpp).
 //  - DbgPrint: Wine's writes to its debug channel only; the driver's import slot is pointed at
 //    the HAL's (debug_print.hpp), which writes the text to debug.txt.
 #include "driver_hooks.hpp"
 #include "debug_print.hpp"
+#include "key_handles.hpp"
+#include "pool_hooks.hpp"
 #include "start_observer.hpp"
 
 #include <windows.h>
@@ -115,14 +119,26 @@ void WriteSlot(ULONG_PTR* slot, const void* routine)
     VirtualProtect(slot, sizeof(*slot), old, &old);
 }
 
-// Points an ntoskrnl import of the driver at the HAL's routine; a fault when it has none.
-void ReplaceImport(const char* routine, const void* replacement)
-{
-    if (ULONG_PTR* slot = ImportSlot("ntoskrnl.exe", routine))
-        WriteSlot(slot, replacement);
-    else
-        Fault(std::string("the driver imports no ") + routine);
-}
+// What the HAL puts into the driver's ntoskrnl import slots: a replacement made from the routine
+// the slot held. Without a required import the session cannot work as intended.
+struct ImportHook {
+    const char* routine;
+    void* (*replacement)(void* original);
+    bool required;
+};
+
+const ImportHook kImportHooks[] = {
+    {"MmMapIoSpace", [](void*) { return reinterpret_cast<void*>(SimulatedMmMapIoSpace); }, true},
+    {"MmUnmapIoSpace", [](void*) { return reinterpret_cast<void*>(SimulatedMmUnmapIoSpace); },
+     true},
+    {"DbgPrint", [](void*) { return reinterpret_cast<void*>(SimulatedDbgPrint); }, false},
+    {"ExAllocatePoolWithTag", [](void*) { return PoolRoutine("ExAllocatePoolWithTag"); }, false},
+    {"ExFreePoolWithTag", [](void*) { return PoolRoutine("ExFreePoolWithTag"); }, false},
+    {"ExFreePool", [](void*) { return PoolRoutine("ExFreePool"); }, false},
+    {"ZwOpenKey", TrackedOpenKey, false},
+    {"ZwClose", TrackedClose, false},
+    {"IofCompleteRequest", StartObserver, true},
+};
 
 void EmulateCpuid(CONTEXT& c)
 {
@@ -178,6 +194,8 @@ VOID CALLBACK OnDllNotification(ULONG reason, const DllNotificationData* data, P
     if (reason == kDllNotificationUnloaded) {
         Log("driver unloaded");
         sim::hw::Current().memory.ReportOutstandingMappings();
+        ReportPoolLeftovers();
+        ReportOpenKeys();
         FlushModelFaults();
         gDriverBase = nullptr;
         gSitesPatched = false;
@@ -193,13 +211,12 @@ VOID CALLBACK OnDllNotification(ULONG reason, const DllNotificationData* data, P
     } catch (const std::exception& error) {
         Fault(error.what());
     }
-    ReplaceImport("MmMapIoSpace", reinterpret_cast<void*>(SimulatedMmMapIoSpace));
-    ReplaceImport("MmUnmapIoSpace", reinterpret_cast<void*>(SimulatedMmUnmapIoSpace));
-    ReplaceImport("DbgPrint", reinterpret_cast<void*>(SimulatedDbgPrint));
-    if (ULONG_PTR* slot = ImportSlot("ntoskrnl.exe", "IofCompleteRequest"))
-        WriteSlot(slot, StartObserver(reinterpret_cast<void*>(*slot)));
-    else
-        Fault("the driver imports no IofCompleteRequest");
+    for (const ImportHook& hook : kImportHooks) {
+        if (ULONG_PTR* slot = ImportSlot("ntoskrnl.exe", hook.routine))
+            WriteSlot(slot, hook.replacement(reinterpret_cast<void*>(*slot)));
+        else if (hook.required)
+            Fault(std::string("the driver imports no ") + hook.routine);
+    }
     const std::string mismatch = PatchSites(gDriverBase, gSites);
     if (!mismatch.empty()) {
         Fault("instruction sites not patched: " + mismatch);
