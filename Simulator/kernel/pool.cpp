@@ -2,6 +2,7 @@
 // per-tag accounting and fault injection.
 #include "pool.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -38,6 +39,7 @@ BlockTable gBlocks;
 uint64_t gAllocations = 0;
 uint64_t gFailAt = 0; // absolute allocation number to fail, 0 for none
 std::set<uint32_t> gFailTags;
+std::vector<uint32_t> gTagsUsed;
 
 bool GuardIntact(const uint8_t* block, size_t size)
 {
@@ -118,6 +120,15 @@ uint64_t AllocationCount()
     return gAllocations;
 }
 
+std::vector<std::string> TagsUsed()
+{
+    std::lock_guard guard(gLock);
+    std::vector<std::string> tags;
+    for (uint32_t tag : gTagsUsed)
+        tags.push_back(TagText(tag));
+    return tags;
+}
+
 void FailNthAllocation(uint64_t n)
 {
     std::lock_guard guard(gLock);
@@ -146,6 +157,7 @@ void Reset()
     gAllocations = 0;
     gFailAt = 0;
     gFailTags.clear();
+    gTagsUsed.clear();
 }
 
 } // namespace sim::pool
@@ -156,6 +168,8 @@ PVOID NTAPI ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULON
 {
     std::lock_guard guard(gLock);
     ++gAllocations;
+    if (std::find(gTagsUsed.begin(), gTagsUsed.end(), Tag) == gTagsUsed.end())
+        gTagsUsed.push_back(Tag);
     if (gAllocations == gFailAt || gFailTags.count(Tag) != 0)
         return nullptr;
     auto* block = static_cast<uint8_t*>(std::malloc(NumberOfBytes + kGuardSize));

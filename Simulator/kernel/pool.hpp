@@ -32,6 +32,8 @@ size_t OutstandingCount(const std::string& tag);
 std::vector<std::string> DescribeOutstanding();
 // Total number of allocations attempted since the last reset (failed ones included).
 uint64_t AllocationCount();
+// The tags of those allocations, each once, in the order of first use.
+std::vector<std::string> TagsUsed();
 
 // Fault injection: fail the Nth allocation from now (1 = the next one), or every allocation
 // with the given tag. Cleared by ClearFaults() and by Reset().

@@ -1,7 +1,8 @@
 // Removal racing with device-control requests on other threads. The removal waits for the
 // requests in flight before it frees the channel lists and the info block; requests that arrive
-// after it began fail with STATUS_DELETE_PENDING. Under the address sanitizer (preset host-asan)
-// any request touching freed memory fails the run.
+// after it began fail with STATUS_DELETE_PENDING, and every reply before that is the one a
+// single client gets. Orderly and surprise removal, and handles closed during the removal. Under
+// the address sanitizer (preset host-asan) any request touching freed memory fails the run.
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -88,63 +89,89 @@ TEST_F(RemovalRaceTest, RemovalWaitsForTheRequestInFlight)
     EXPECT_EQ(sim::pool::OutstandingCount(), 0u) << OutstandingSummary();
 }
 
-// One kind of request a racing thread keeps sending, with a buffer it is entitled to.
-struct Probe {
-    ULONG code;
-    std::vector<uint8_t> input;
-    ULONG outputLength;
+// How the device goes while the requests run.
+enum class Ending {
+    Removal,           // an orderly removal
+    SurpriseRemoval,   // surprise removal first (requests still answered), then the removal
+    CloseDuringRemoval // each thread closes its own handle as soon as it is refused, while the
+                       // removal and the other threads' requests are still going on
 };
 
-std::vector<Probe> Probes()
+struct StressCase {
+    Ending ending;
+    int threads;
+};
+
+std::string CaseName(const StressCase& c)
 {
-    auto selector = [](uint32_t value) {
-        std::vector<uint8_t> bytes(4);
-        std::memcpy(bytes.data(), &value, 4);
-        return bytes;
-    };
-    return {
-        {IOCTL_HWM_GET_VOLTAGES, {}, HWM_VOLTAGES_REPLY_SIZE},
-        {IOCTL_HWM_GET_TEMPERATURES, {}, HWM_TEMPERATURES_REPLY_SIZE},
-        {IOCTL_HWM_GET_FANS, {}, HWM_FANS_REPLY_SIZE},
-        {IOCTL_HWM_GET_CHIP_INFO, {}, sizeof(CHIP_INFO_BLOCK)},
-        {IOCTL_HWM_GET_CHIP_DESC, {}, HWM_CHIP_DESC_REPLY_SIZE},
-        {IOCTL_HWM_GET_CHANNEL_NAMES, selector(HWM_SELECT_VOLTAGES), 9 * HWM_CHANNEL_NAME_SLOT},
-        {IOCTL_HWM_GET_CHANNEL_NAMES, selector(HWM_SELECT_TEMPERATURES), 3 * 64},
-        {IOCTL_HWM_GET_CHANNEL_VALUES, selector(HWM_SELECT_VOLTAGES), 9 * 4},
-        {IOCTL_HWM_GET_CHANNEL_VALUES, selector(HWM_SELECT_FANS), 5 * 4},
-    };
+    static const char* const kNames[] = {"Removal", "SurpriseRemoval", "CloseDuringRemoval"};
+    return std::string(kNames[static_cast<int>(c.ending)]) + "_" + std::to_string(c.threads) +
+           "Threads";
 }
 
-class RemovalStressTest : public LifecycleTest, public ::testing::WithParamInterface<int> {};
-
-TEST_P(RemovalStressTest, RequestsDuringRemovalSucceedOrFailCleanly)
+void PrintTo(const StressCase& c, std::ostream* os)
 {
-    const int threads = GetParam();
-    Machine().BringUp();
-    sim::io::OpenResult open = Machine().Open();
-    ASSERT_EQ(open.status, STATUS_SUCCESS);
-    const std::vector<Probe> probes = Probes();
+    *os << CaseName(c);
+}
 
+class RemovalStressTest : public LifecycleTest, public ::testing::WithParamInterface<StressCase> {};
+
+TEST_P(RemovalStressTest, RequestsDuringRemovalGiveTheSingleThreadedRepliesOrFailCleanly)
+{
+    const auto [ending, threads] = GetParam();
+    Machine().BringUp();
+    const std::vector<Request> probes = EveryRequest();
+
+    // The replies a single client gets, one request at a time.
+    std::vector<sim::io::IoctlResult> reference;
+    {
+        sim::io::OpenResult open = Machine().Open();
+        ASSERT_EQ(open.status, STATUS_SUCCESS);
+        for (const Request& probe : probes) {
+            reference.push_back(
+                open.handle.DeviceIoControl(probe.code, probe.input, probe.outputLength));
+            ASSERT_EQ(reference.back().status, STATUS_SUCCESS);
+        }
+    }
+
+    std::vector<sim::io::Handle> handles;
+    for (int t = 0; t < threads; ++t) {
+        sim::io::OpenResult open = Machine().Open();
+        ASSERT_EQ(open.status, STATUS_SUCCESS);
+        handles.push_back(std::move(open.handle));
+    }
+
+    struct Seen {
+        size_t probe;
+        sim::io::IoctlResult reply;
+    };
     std::atomic<int> warmedUp{0};
-    std::vector<std::vector<NTSTATUS>> seen(threads);
+    std::vector<std::vector<Seen>> seen(threads);
+    std::vector<NTSTATUS> closeStatus(threads, STATUS_PENDING);
     std::vector<std::thread> workers;
     for (int t = 0; t < threads; ++t) {
         workers.emplace_back([&, t] {
             const auto deadline = std::chrono::steady_clock::now() + 10s;
             for (size_t i = t;; ++i) {
-                const Probe& probe = probes[i % probes.size()];
-                sim::io::IoctlResult r =
-                    open.handle.DeviceIoControl(probe.code, probe.input, probe.outputLength);
-                seen[t].push_back(r.status);
+                const Request& probe = probes[i % probes.size()];
+                seen[t].push_back(
+                    {i % probes.size(),
+                     handles[t].DeviceIoControl(probe.code, probe.input, probe.outputLength)});
                 if (i == static_cast<size_t>(t) + 20)
                     ++warmedUp;
-                if (r.status == STATUS_DELETE_PENDING ||
+                if (seen[t].back().reply.status == STATUS_DELETE_PENDING ||
                     std::chrono::steady_clock::now() > deadline)
                     break;
             }
+            if (ending == Ending::CloseDuringRemoval)
+                closeStatus[t] = handles[t].Close();
         });
     }
     ASSERT_TRUE(WaitFor([&] { return warmedUp.load() == threads; }));
+    if (ending == Ending::SurpriseRemoval) {
+        EXPECT_EQ(sim::pnp::SurpriseRemoval(Machine().Pdo()).status, STATUS_SUCCESS);
+        std::this_thread::sleep_for(20ms); // requests keep coming after the surprise
+    }
     sim::pnp::PnpResult removal = Machine().Remove();
     for (auto& worker : workers)
         worker.join();
@@ -153,17 +180,35 @@ TEST_P(RemovalStressTest, RequestsDuringRemovalSucceedOrFailCleanly)
     for (int t = 0; t < threads; ++t) {
         SCOPED_TRACE("thread " + std::to_string(t));
         ASSERT_FALSE(seen[t].empty());
-        // Successes up to the removal, then the refusal, never anything else.
-        EXPECT_EQ(seen[t].back(), STATUS_DELETE_PENDING);
-        for (size_t i = 0; i + 1 < seen[t].size(); ++i)
-            ASSERT_EQ(seen[t][i], STATUS_SUCCESS) << "request " << i;
+        // The single-threaded replies up to the removal, then the refusal, never anything else.
+        EXPECT_EQ(seen[t].back().reply.status, STATUS_DELETE_PENDING);
+        EXPECT_EQ(seen[t].back().reply.bytesCopied, 0u);
+        for (size_t i = 0; i + 1 < seen[t].size(); ++i) {
+            const Seen& s = seen[t][i];
+            const sim::io::IoctlResult& expected = reference[s.probe];
+            ASSERT_EQ(s.reply.status, STATUS_SUCCESS) << "request " << i;
+            ASSERT_EQ(s.reply.information, expected.information) << "request " << i;
+            ASSERT_EQ(s.reply.output, expected.output) << "request " << i;
+        }
+        if (ending == Ending::CloseDuringRemoval)
+            EXPECT_EQ(closeStatus[t], STATUS_SUCCESS);
     }
 
-    open.handle.Close();
+    handles.clear();
     ASSERT_TRUE(Machine().Unload());
     EXPECT_EQ(sim::pool::OutstandingCount(), 0u) << OutstandingSummary();
 }
 
-INSTANTIATE_TEST_SUITE_P(Threads, RemovalStressTest, ::testing::Values(1, 2, 4, 8));
+INSTANTIATE_TEST_SUITE_P(Endings, RemovalStressTest,
+                         ::testing::Values(StressCase{Ending::Removal, 1},
+                                           StressCase{Ending::Removal, 2},
+                                           StressCase{Ending::Removal, 4},
+                                           StressCase{Ending::Removal, 8},
+                                           StressCase{Ending::SurpriseRemoval, 1},
+                                           StressCase{Ending::SurpriseRemoval, 4},
+                                           StressCase{Ending::CloseDuringRemoval, 1},
+                                           StressCase{Ending::CloseDuringRemoval, 4},
+                                           StressCase{Ending::CloseDuringRemoval, 8}),
+                         [](const auto& info) { return CaseName(info.param); });
 
 } // namespace

@@ -25,6 +25,20 @@ TEST_F(CoreTest, PoolFillsNewMemoryAndCountsPerTag)
     EXPECT_EQ(sim::pool::OutstandingCount("Test"), 0u);
 }
 
+TEST_F(CoreTest, PoolListsTheTagsUsedOnceInTheOrderOfFirstUse)
+{
+    constexpr ULONG kOther = 'O' | ('t' << 8) | ('h' << 16) | ('r' << 24);
+    sim::pool::FailTag("Othr"); // a failed allocation counts as a use too
+    PVOID a = ExAllocatePoolWithTag(PagedPool, 4, kTag);
+    EXPECT_EQ(ExAllocatePoolWithTag(PagedPool, 4, kOther), nullptr);
+    PVOID b = ExAllocatePoolWithTag(PagedPool, 4, kTag);
+    EXPECT_EQ(sim::pool::TagsUsed(), (std::vector<std::string>{"Test", "Othr"}));
+    ExFreePoolWithTag(a, kTag);
+    ExFreePoolWithTag(b, kTag);
+    sim::pool::Reset();
+    EXPECT_TRUE(sim::pool::TagsUsed().empty());
+}
+
 TEST_F(CoreTest, PoolFaultInjectionByCountAndTag)
 {
     sim::pool::FailNthAllocation(2);

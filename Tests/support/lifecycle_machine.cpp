@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "kernel/pool.hpp"
 #include "kernel/registry.hpp"
 #include "lifecycle/lifecycle.h"
@@ -50,6 +52,26 @@ void InstallBoard(const Board& board)
     sim::registry::CreateKey(kServiceKey);
     if (board.configuration)
         sim::registry::ImportRegText(BoardRegistryText(board.vbatChannel));
+}
+
+std::vector<Request> EveryRequest()
+{
+    auto selector = [](uint32_t value) {
+        std::vector<uint8_t> bytes(4);
+        std::memcpy(bytes.data(), &value, 4);
+        return bytes;
+    };
+    return {
+        {IOCTL_HWM_GET_VOLTAGES, {}, HWM_VOLTAGES_REPLY_SIZE},
+        {IOCTL_HWM_GET_TEMPERATURES, {}, HWM_TEMPERATURES_REPLY_SIZE},
+        {IOCTL_HWM_GET_FANS, {}, HWM_FANS_REPLY_SIZE},
+        {IOCTL_HWM_GET_CHIP_INFO, {}, sizeof(CHIP_INFO_BLOCK)},
+        {IOCTL_HWM_GET_CHIP_DESC, {}, HWM_CHIP_DESC_REPLY_SIZE},
+        {IOCTL_HWM_GET_CHANNEL_NAMES, selector(HWM_SELECT_VOLTAGES), 9 * HWM_CHANNEL_NAME_SLOT},
+        {IOCTL_HWM_GET_CHANNEL_NAMES, selector(HWM_SELECT_TEMPERATURES), 3 * 64},
+        {IOCTL_HWM_GET_CHANNEL_VALUES, selector(HWM_SELECT_VOLTAGES), 9 * 4},
+        {IOCTL_HWM_GET_CHANNEL_VALUES, selector(HWM_SELECT_FANS), 5 * 4},
+    };
 }
 
 std::map<std::string, size_t> OutstandingByTag()

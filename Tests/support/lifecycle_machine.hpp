@@ -15,6 +15,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "hardware/hardware.hpp"
 #include "kernel/bus_device.hpp"
@@ -52,6 +53,15 @@ std::string BoardRegistryText(bool vbatChannel);
 
 // Puts the board into the current simulated machine (after sim::ResetAll()).
 void InstallBoard(const Board& board);
+
+// One device-control request as a client sends it, with a buffer it is entitled to.
+struct Request {
+    ULONG code;
+    std::vector<uint8_t> input;
+    ULONG outputLength;
+};
+// A request of every code and selector the board's device answers.
+std::vector<Request> EveryRequest();
 
 // Outstanding pool allocations per tag, e.g. "Tarv=1 DevN=1", for failure messages.
 std::map<std::string, size_t> OutstandingByTag();
