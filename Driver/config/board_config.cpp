@@ -476,9 +476,10 @@ cleanup:
 
 // Tests Product subkey Index against the board's product name and, on a match, loads it.
 // *Done is set when the walk ends here: a match (whatever its load gives) or a failed
-// allocation.
+// allocation; *Matched when the subkey matched.
 KWO_PAGED_CODE static NTSTATUS TryProductSubkey(PDEVICE_EXTENSION Extension, HANDLE ProductKey,
-                                                ULONG Index, PBOOLEAN Done)
+                                                ULONG Index, PBOARD_IDENTITY Identity,
+                                                PBOOLEAN Done, PBOOLEAN Matched)
 {
     PKEY_BASIC_INFORMATION basic = NULL;
     PWSTR nameBuffer = NULL;
@@ -528,7 +529,7 @@ KWO_PAGED_CODE static NTSTATUS TryProductSubkey(PDEVICE_EXTENSION Extension, HAN
 
     // A name that cannot be converted is a mismatch.
     if (NT_SUCCESS(RtlUnicodeStringToAnsiString(&ansiName, &name, TRUE))) {
-        matched = MatchProductName(ansiName.Buffer);
+        matched = MatchBoardPattern(ansiName.Buffer, Identity);
         RtlFreeAnsiString(&ansiName);
     }
 
@@ -546,9 +547,9 @@ cleanup:
         ExFreePoolWithTag(basic, KWO_TAG_BASIC_INFO);
     }
     if (!matched && !*Done) {
-        // The next pattern is tested against a name worked out afresh from the firmware.
-        ReleaseProductName();
+        BoardPatternMismatched(Identity);
     }
+    *Matched = matched;
     return status;
 }
 
@@ -562,7 +563,9 @@ KWO_PAGED_CODE NTSTATUS LoadBoardConfiguration(PDEVICE_EXTENSION Extension)
     PKEY_FULL_INFORMATION keyInfo = NULL;
     ULONG infoSize = 0;
     ULONG index;
+    BOARD_IDENTITY identity = {FALSE, FALSE};
     BOOLEAN done = FALSE;
+    BOOLEAN matched = FALSE;
     NTSTATUS status;
 
     PAGED_CODE();
@@ -599,13 +602,14 @@ KWO_PAGED_CODE NTSTATUS LoadBoardConfiguration(PDEVICE_EXTENSION Extension)
 
     status = STATUS_UNSUCCESSFUL;
     for (index = 0; index < keyInfo->SubKeys && !done; index++) {
-        status = TryProductSubkey(Extension, productKey, index, &done);
+        status = TryProductSubkey(Extension, productKey, index, &identity, &done, &matched);
     }
     if (!done) {
         status = STATUS_UNSUCCESSFUL;
     }
 
 cleanup:
+    EndBoardIdentification(&identity, matched);
     if (keyInfo != NULL) {
         ExFreePoolWithTag(keyInfo, KWO_TAG_KEY_INFO);
     }
