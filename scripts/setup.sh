@@ -17,7 +17,7 @@ demo_packages=(
 # The test suite: GoogleTest, the real driver image (mingw-w64 and the image checks) and the
 # peers the tests start (qemu makes a real firmware dump).
 test_packages=(
-  libgtest-dev libgmock-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686-win32 mingw-w64-i686-dev binutils-mingw-w64-i686
   python3 python3-pefile
   qemu-system-x86 seabios

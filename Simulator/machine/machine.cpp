@@ -1,9 +1,12 @@
 // The simulated machine: hardware and registry from the board description, the driver loaded
 // and started through the simulated PnP manager, requests through the simulated I/O manager.
 #include "machine/machine.hpp"
+
+#include <chrono>
 #include "kernel/text.hpp"
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -170,7 +173,9 @@ StartOutcome Machine::PowerOn()
     }
     s.deviceAdded = true;
 
+    const auto startBegin = std::chrono::steady_clock::now();
     pnp::PnpResult started = pnp::StartDevice(s.pdo);
+    start.startTime = std::chrono::steady_clock::now() - startBegin;
     if (started.status < 0) {
         start.step = "start";
         start.status = static_cast<uint32_t>(started.status);

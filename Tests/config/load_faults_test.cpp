@@ -103,9 +103,9 @@ TEST_F(LoadFaultTest, EveryAllocationAfterManyMismatches)
     for (const char* pattern : {"A-1", "A-2", "A-3", "A-4"})
         sim::registry::CreateKey(Key(pattern));
     const uint64_t total = CleanLoadAllocations();
-    // Key information; per subkey its information, name and ANSI form; the image copy and the
-    // product name once; three lists and nine channel names.
-    ASSERT_EQ(total, 1u + 5 * 3 + 2 + 3 + 9);
+    // Key information, the walk's subkey information and name buffers; per subkey the name's
+    // ANSI form; the image copy and the product name once; three lists and nine channel names.
+    ASSERT_EQ(total, 1u + 2 + 5 + 2 + 3 + 9);
     EXPECT_EQ(sim::hw::Current().memory.MapCount(), 1u);
 
     const auto statuses = Sweep(total, {"CPU Vcore", "+12V", "+3.3V", "VBAT", "Voltage"});
@@ -127,9 +127,10 @@ TEST_F(LoadFaultTest, EveryAllocationAfterAMismatchAndThroughAProfile)
     // "A-OTHER" is tested first and does not match; "QIB-1234" redirects to "A-OTHER".
     sim::registry::SetString(Key("QIB-1234"), "Profile", "A-OTHER");
     const uint64_t total = CleanLoadAllocations();
-    // Key information; per subkey its information, name and ANSI form; once, the image copy and
-    // the product name; the profile name; the list and its one name.
-    ASSERT_EQ(total, 1u + 3 + 2 + 3 + 1 + 2);
+    // Key information, the walk's subkey information and name buffers; per subkey the name's
+    // ANSI form; once, the image copy and the product name; the profile name; the list and its
+    // one name.
+    ASSERT_EQ(total, 1u + 2 + 1 + 2 + 1 + 1 + 2);
 
     const auto statuses = Sweep(total, {"from A-OTHER"});
 
