@@ -72,7 +72,8 @@ KWO_PAGED_CODE static BOOLEAN QueryTypedValue(HANDLE Key, PCWSTR Name, PVOID Buf
     return TRUE;
 }
 
-// A REG_DWORD value of exactly four bytes; anything else counts as absent.
+// A REG_DWORD value: its first four bytes. Shorter data is not a number and counts as absent;
+// longer data is read as its first four bytes.
 KWO_PAGED_CODE static BOOLEAN QueryDwordValue(HANDLE Key, PCWSTR Name, PVOID Buffer,
                                               ULONG BufferSize, PULONG Value)
 {
@@ -82,7 +83,7 @@ KWO_PAGED_CODE static BOOLEAN QueryDwordValue(HANDLE Key, PCWSTR Name, PVOID Buf
     PAGED_CODE();
 
     if (!QueryTypedValue(Key, Name, Buffer, BufferSize, REG_DWORD, &data, &length) ||
-        length != sizeof(ULONG)) {
+        length < sizeof(ULONG)) {
         return FALSE;
     }
     memcpy(Value, data, sizeof(ULONG));

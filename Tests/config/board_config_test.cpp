@@ -430,7 +430,22 @@ INSTANTIATE_TEST_SUITE_P(
                       EXPECT_EQ(Voltage0(e).RegIndex, 0u);
                       EXPECT_EQ(Voltage0(e).FunctionIndex, 0);
                   }},
-        // A REG_DWORD whose data is not four bytes is not a number.
+        // A REG_DWORD shorter than four bytes is not a number; a longer one is its first four
+        // bytes, as the configuration check reads it.
+        ValueCase{"LongDwordIsItsFirstFourBytes",
+                  [] {
+                      sim::registry::SetValue(kV0, "RegIndex", kRegDword,
+                                              {0x03, 0x00, 0x00, 0x00, 0x09, 0x00, 0x00, 0x00});
+                  },
+                  STATUS_SUCCESS,
+                  [](const DEVICE_EXTENSION& e) { EXPECT_EQ(Voltage0(e).RegIndex, 3u); }},
+        ValueCase{"LongDwordOutOfRange",
+                  [] {
+                      sim::registry::SetValue(kV0, "RegIndex", kRegDword,
+                                              {0x09, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00});
+                      sim::registry::SetDword(kV0, "FunctionIndex", 0);
+                  },
+                  STATUS_REGISTRY_CORRUPT, nullptr},
         ValueCase{"ShortDwordCountsAsAbsent",
                   [] {
                       sim::registry::SetValue(kV0, "RegIndex", kRegDword, {0x03, 0x00});

@@ -142,11 +142,38 @@ TEST_P(StartFailureTest, FailsTheStartAndTheRemovalCleansUp)
     EXPECT_EQ(interface->enableCount, 0u);
 
     sim::pool::ClearFaults();
-    RemoveAndUnload(Machine());
-    // The driver disabled the interface itself before the system had to.
+    const unsigned disablesBefore = sim::io::CallCount(sim::io::Routine::DisableDeviceInterface);
+    sim::pnp::PnpResult removal = Machine().Remove();
+    EXPECT_EQ(removal.status, STATUS_SUCCESS);
+    // The removal still turns the interface off itself, although the start never turned it on.
+    EXPECT_EQ(sim::io::CallCount(sim::io::Routine::DisableDeviceInterface) - disablesBefore, 1u);
     interface = OurInterface();
     ASSERT_TRUE(interface.has_value());
     EXPECT_FALSE(interface->enabled);
+    EXPECT_FALSE(interface->disabledBySystem);
+    RemoveAndUnload(Machine());
+}
+
+// A start that enabled the interface and then failed to mark it restricted ends with that
+// status and the interface on; the removal turns it off.
+TEST_F(LifecycleTest, RemovalAfterAStartThatFailedOnTheInterfacePropertyDisablesIt)
+{
+    ASSERT_EQ(Machine().Load(), STATUS_SUCCESS);
+    ASSERT_EQ(Machine().AddDevice(), STATUS_SUCCESS);
+    sim::io::FailRoutine(sim::io::Routine::SetDeviceInterfaceProperty, STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(Machine().Start().status, STATUS_INVALID_PARAMETER);
+    ASSERT_TRUE(OurInterface()->enabled);
+    sim::io::ClearFailures();
+
+    const unsigned disablesBefore = sim::io::CallCount(sim::io::Routine::DisableDeviceInterface);
+    EXPECT_EQ(Machine().Remove().status, STATUS_SUCCESS);
+    EXPECT_EQ(sim::io::CallCount(sim::io::Routine::DisableDeviceInterface) - disablesBefore, 1u);
+    auto interface = OurInterface();
+    ASSERT_TRUE(interface.has_value());
+    EXPECT_FALSE(interface->enabled);
+    EXPECT_FALSE(interface->disabledBySystem);
+    EXPECT_EQ(interface->disableCount, 1u);
+    RemoveAndUnload(Machine());
 }
 
 Board WithoutChip()
@@ -534,6 +561,58 @@ TEST_F(RemovalTest, RequestOnAHandleOpenAcrossTheRemovalFailsCleanly)
     open.handle.Close();
     RemoveAndUnload(Machine());
 }
+
+// Power and system-control requests reaching the device after its removal began (here through
+// a handle kept open across it) are failed with STATUS_DELETE_PENDING and not passed down.
+struct LateRequest {
+    const char* name;
+    UCHAR major;
+    UCHAR minor;
+};
+
+void PrintTo(const LateRequest& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class LateRequestTest : public LifecycleTest, public ::testing::WithParamInterface<LateRequest> {};
+
+TEST_P(LateRequestTest, IsFailedWithDeletePending)
+{
+    Machine().BringUp();
+    PDEVICE_OBJECT device = Machine().Device();
+    const CCHAR stackSize = device->StackSize;
+    sim::io::OpenResult open = Machine().Open();
+    ASSERT_EQ(open.status, STATUS_SUCCESS);
+    ASSERT_EQ(Machine().Remove().status, STATUS_SUCCESS);
+    Machine().Bus().ClearRequests();
+
+    sim::io::IrpRequest request(stackSize);
+    request.FirstLocation()->MajorFunction = GetParam().major;
+    request.FirstLocation()->MinorFunction = GetParam().minor;
+    if (GetParam().major == IRP_MJ_POWER) {
+        request.FirstLocation()->Parameters.Power.Type = SystemPowerState;
+        request.FirstLocation()->Parameters.Power.State.SystemState = PowerSystemWorking;
+        request.FirstLocation()->Parameters.Power.ShutdownType = PowerActionSleep;
+    }
+    request.Irp()->IoStatus.Status = STATUS_NOT_SUPPORTED;
+    sim::io::RequestOutcome outcome = request.Send(device);
+
+    ASSERT_TRUE(outcome.completed);
+    EXPECT_EQ(outcome.returned, STATUS_DELETE_PENDING);
+    EXPECT_EQ(outcome.status, STATUS_DELETE_PENDING);
+    EXPECT_EQ(outcome.information, 0u);
+    EXPECT_TRUE(Machine().Bus().Requests().empty());
+    open.handle.Close();
+    RemoveAndUnload(Machine());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AfterRemoval, LateRequestTest,
+    ::testing::Values(LateRequest{"WakeFromSleep", IRP_MJ_POWER, IRP_MN_SET_POWER},
+                      LateRequest{"QueryPower", IRP_MJ_POWER, IRP_MN_QUERY_POWER},
+                      LateRequest{"SystemControl", IRP_MJ_SYSTEM_CONTROL, 0x04}),
+    [](const ::testing::TestParamInfo<LateRequest>& info) { return info.param.name; });
 
 TEST_F(RemovalTest, NothingIsLeftWhicheverFailureTheStartHad)
 {
