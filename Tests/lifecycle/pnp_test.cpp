@@ -42,6 +42,19 @@ void RemoveAndUnload(LifecycleMachine& machine)
     EXPECT_EQ(sim::pool::OutstandingCount(), 0u) << OutstandingSummary();
 }
 
+// Removes the device and checks that the driver itself called the interface-disable routine
+// once and left the interface off (the system did not have to).
+void ExpectRemovalDisablesTheInterface(LifecycleMachine& machine)
+{
+    const unsigned before = sim::io::CallCount(sim::io::Routine::DisableDeviceInterface);
+    EXPECT_EQ(machine.Remove().status, STATUS_SUCCESS);
+    EXPECT_EQ(sim::io::CallCount(sim::io::Routine::DisableDeviceInterface) - before, 1u);
+    auto interface = OurInterface();
+    ASSERT_TRUE(interface.has_value());
+    EXPECT_FALSE(interface->enabled);
+    EXPECT_FALSE(interface->disabledBySystem);
+}
+
 // ---- start ------------------------------------------------------------------------------------
 
 struct LowerStart {
@@ -142,15 +155,8 @@ TEST_P(StartFailureTest, FailsTheStartAndTheRemovalCleansUp)
     EXPECT_EQ(interface->enableCount, 0u);
 
     sim::pool::ClearFaults();
-    const unsigned disablesBefore = sim::io::CallCount(sim::io::Routine::DisableDeviceInterface);
-    sim::pnp::PnpResult removal = Machine().Remove();
-    EXPECT_EQ(removal.status, STATUS_SUCCESS);
     // The removal still turns the interface off itself, although the start never turned it on.
-    EXPECT_EQ(sim::io::CallCount(sim::io::Routine::DisableDeviceInterface) - disablesBefore, 1u);
-    interface = OurInterface();
-    ASSERT_TRUE(interface.has_value());
-    EXPECT_FALSE(interface->enabled);
-    EXPECT_FALSE(interface->disabledBySystem);
+    ExpectRemovalDisablesTheInterface(Machine());
     RemoveAndUnload(Machine());
 }
 
@@ -165,14 +171,8 @@ TEST_F(LifecycleTest, RemovalAfterAStartThatFailedOnTheInterfacePropertyDisables
     ASSERT_TRUE(OurInterface()->enabled);
     sim::io::ClearFailures();
 
-    const unsigned disablesBefore = sim::io::CallCount(sim::io::Routine::DisableDeviceInterface);
-    EXPECT_EQ(Machine().Remove().status, STATUS_SUCCESS);
-    EXPECT_EQ(sim::io::CallCount(sim::io::Routine::DisableDeviceInterface) - disablesBefore, 1u);
-    auto interface = OurInterface();
-    ASSERT_TRUE(interface.has_value());
-    EXPECT_FALSE(interface->enabled);
-    EXPECT_FALSE(interface->disabledBySystem);
-    EXPECT_EQ(interface->disableCount, 1u);
+    ExpectRemovalDisablesTheInterface(Machine());
+    EXPECT_EQ(OurInterface()->disableCount, 1u);
     RemoveAndUnload(Machine());
 }
 
