@@ -72,7 +72,8 @@ KWO_PAGED_CODE static BOOLEAN QueryTypedValue(HANDLE Key, PCWSTR Name, PVOID Buf
     return TRUE;
 }
 
-// A REG_DWORD value of exactly four bytes; anything else counts as absent.
+// A REG_DWORD value: its first four bytes. Shorter data is not a number and counts as absent;
+// longer data is read as its first four bytes.
 KWO_PAGED_CODE static BOOLEAN QueryDwordValue(HANDLE Key, PCWSTR Name, PVOID Buffer,
                                               ULONG BufferSize, PULONG Value)
 {
@@ -82,7 +83,7 @@ KWO_PAGED_CODE static BOOLEAN QueryDwordValue(HANDLE Key, PCWSTR Name, PVOID Buf
     PAGED_CODE();
 
     if (!QueryTypedValue(Key, Name, Buffer, BufferSize, REG_DWORD, &data, &length) ||
-        length != sizeof(ULONG)) {
+        length < sizeof(ULONG)) {
         return FALSE;
     }
     memcpy(Value, data, sizeof(ULONG));
@@ -474,17 +475,82 @@ cleanup:
     return status;
 }
 
+// The buffers a walk over the Product subkeys reuses: one subkey's basic information and its
+// name with a terminator, sized for the longest subkey name the key reports and grown if a
+// longer one turns up.
+typedef struct _PRODUCT_WALK {
+    PKEY_BASIC_INFORMATION Basic;
+    ULONG BasicSize;
+    PWSTR Name;
+    ULONG NameSize;
+} PRODUCT_WALK, *PPRODUCT_WALK;
+
+#define BASIC_INFO_NAME_OFFSET ((ULONG)FIELD_OFFSET(KEY_BASIC_INFORMATION, Name))
+// Longest name a UNICODE_STRING holds with its terminator.
+#define LONGEST_SUBKEY_NAME (0xFFFF - sizeof(WCHAR))
+
+// Makes the walk's buffers hold a subkey name of NameLength bytes. FALSE when an allocation
+// fails; the buffers already held stay.
+KWO_PAGED_CODE static BOOLEAN ReserveWalkBuffers(PPRODUCT_WALK Walk, ULONG NameLength)
+{
+    PAGED_CODE();
+
+    if (Walk->Basic == NULL || Walk->BasicSize < BASIC_INFO_NAME_OFFSET + NameLength) {
+        const ULONG size = BASIC_INFO_NAME_OFFSET + NameLength < sizeof(KEY_BASIC_INFORMATION)
+                               ? (ULONG)sizeof(KEY_BASIC_INFORMATION)
+                               : BASIC_INFO_NAME_OFFSET + NameLength;
+        PKEY_BASIC_INFORMATION basic =
+            (PKEY_BASIC_INFORMATION)ExAllocatePoolWithTag(PagedPool, size, KWO_TAG_BASIC_INFO);
+
+        if (basic == NULL) {
+            return FALSE;
+        }
+        if (Walk->Basic != NULL) {
+            ExFreePoolWithTag(Walk->Basic, KWO_TAG_BASIC_INFO);
+        }
+        Walk->Basic = basic;
+        Walk->BasicSize = size;
+    }
+    if (Walk->Name == NULL || Walk->NameSize < NameLength + sizeof(WCHAR)) {
+        PWSTR name = (PWSTR)ExAllocatePoolWithTag(PagedPool, NameLength + sizeof(WCHAR),
+                                                  KWO_TAG_NAME_BUFFER);
+
+        if (name == NULL) {
+            return FALSE;
+        }
+        if (Walk->Name != NULL) {
+            ExFreePoolWithTag(Walk->Name, KWO_TAG_NAME_BUFFER);
+        }
+        Walk->Name = name;
+        Walk->NameSize = NameLength + (ULONG)sizeof(WCHAR);
+    }
+    return TRUE;
+}
+
+KWO_PAGED_CODE static VOID ReleaseWalkBuffers(PPRODUCT_WALK Walk)
+{
+    PAGED_CODE();
+
+    if (Walk->Basic != NULL) {
+        ExFreePoolWithTag(Walk->Basic, KWO_TAG_BASIC_INFO);
+        Walk->Basic = NULL;
+    }
+    if (Walk->Name != NULL) {
+        ExFreePoolWithTag(Walk->Name, KWO_TAG_NAME_BUFFER);
+        Walk->Name = NULL;
+    }
+}
+
 // Tests Product subkey Index against the board's product name and, on a match, loads it.
 // *Done is set when the walk ends here: a match (whatever its load gives) or a failed
-// allocation.
+// allocation; *Matched when the subkey matched.
 KWO_PAGED_CODE static NTSTATUS TryProductSubkey(PDEVICE_EXTENSION Extension, HANDLE ProductKey,
-                                                ULONG Index, PBOOLEAN Done)
+                                                ULONG Index, PPRODUCT_WALK Walk,
+                                                PBOARD_IDENTITY Identity, PBOOLEAN Done,
+                                                PBOOLEAN Matched)
 {
-    PKEY_BASIC_INFORMATION basic = NULL;
-    PWSTR nameBuffer = NULL;
     UNICODE_STRING name;
     ANSI_STRING ansiName;
-    ULONG basicSize = 0;
     ULONG returned = 0;
     ULONG nameLength = 0;
     BOOLEAN matched = FALSE;
@@ -495,40 +561,33 @@ KWO_PAGED_CODE static NTSTATUS TryProductSubkey(PDEVICE_EXTENSION Extension, HAN
     *Done = FALSE;
 
     // A subkey whose information cannot be read takes part with an empty name.
-    ZwEnumerateKey(ProductKey, Index, KeyBasicInformation, NULL, 0, &basicSize);
-    if (basicSize < sizeof(KEY_BASIC_INFORMATION)) {
-        basicSize = sizeof(KEY_BASIC_INFORMATION);
+    status = ZwEnumerateKey(ProductKey, Index, KeyBasicInformation, Walk->Basic, Walk->BasicSize,
+                            &returned);
+    if ((status == STATUS_BUFFER_OVERFLOW || status == STATUS_BUFFER_TOO_SMALL) &&
+        returned > Walk->BasicSize && returned - BASIC_INFO_NAME_OFFSET <= LONGEST_SUBKEY_NAME) {
+        // A name longer than the key reported (it changed since): grow and read again.
+        if (!ReserveWalkBuffers(Walk, returned - BASIC_INFO_NAME_OFFSET)) {
+            status = STATUS_INSUFFICIENT_RESOURCES;
+            *Done = TRUE;
+            goto cleanup;
+        }
+        status = ZwEnumerateKey(ProductKey, Index, KeyBasicInformation, Walk->Basic,
+                                Walk->BasicSize, &returned);
     }
-    basic = (PKEY_BASIC_INFORMATION)ExAllocatePoolWithTag(PagedPool, basicSize, KWO_TAG_BASIC_INFO);
-    if (basic == NULL) {
-        status = STATUS_INSUFFICIENT_RESOURCES;
-        *Done = TRUE;
-        goto cleanup;
-    }
-    RtlZeroMemory(basic, basicSize);
-    status = ZwEnumerateKey(ProductKey, Index, KeyBasicInformation, basic, basicSize, &returned);
-    if (NT_SUCCESS(status) &&
-        basic->NameLength <= basicSize - (ULONG)FIELD_OFFSET(KEY_BASIC_INFORMATION, Name) &&
-        basic->NameLength <= 0xFFFF - sizeof(WCHAR)) {
-        nameLength = basic->NameLength & ~1u;
+    if (NT_SUCCESS(status) && Walk->Basic->NameLength <= Walk->BasicSize - BASIC_INFO_NAME_OFFSET &&
+        Walk->Basic->NameLength <= Walk->NameSize - sizeof(WCHAR)) {
+        nameLength = Walk->Basic->NameLength & ~1u;
     }
 
-    nameBuffer =
-        (PWSTR)ExAllocatePoolWithTag(PagedPool, nameLength + sizeof(WCHAR), KWO_TAG_NAME_BUFFER);
-    if (nameBuffer == NULL) {
-        status = STATUS_INSUFFICIENT_RESOURCES;
-        *Done = TRUE;
-        goto cleanup;
-    }
-    RtlZeroMemory(nameBuffer, nameLength + sizeof(WCHAR));
-    RtlCopyMemory(nameBuffer, basic->Name, nameLength);
+    RtlZeroMemory(Walk->Name, nameLength + sizeof(WCHAR));
+    RtlCopyMemory(Walk->Name, Walk->Basic->Name, nameLength);
     name.Length = (USHORT)nameLength;
     name.MaximumLength = (USHORT)(nameLength + sizeof(WCHAR));
-    name.Buffer = nameBuffer;
+    name.Buffer = Walk->Name;
 
     // A name that cannot be converted is a mismatch.
     if (NT_SUCCESS(RtlUnicodeStringToAnsiString(&ansiName, &name, TRUE))) {
-        matched = MatchProductName(ansiName.Buffer);
+        matched = MatchBoardPattern(ansiName.Buffer, Identity);
         RtlFreeAnsiString(&ansiName);
     }
 
@@ -539,16 +598,10 @@ KWO_PAGED_CODE static NTSTATUS TryProductSubkey(PDEVICE_EXTENSION Extension, HAN
     }
 
 cleanup:
-    if (nameBuffer != NULL) {
-        ExFreePoolWithTag(nameBuffer, KWO_TAG_NAME_BUFFER);
-    }
-    if (basic != NULL) {
-        ExFreePoolWithTag(basic, KWO_TAG_BASIC_INFO);
-    }
     if (!matched && !*Done) {
-        // The next pattern is tested against a name worked out afresh from the firmware.
-        ReleaseProductName();
+        BoardPatternMismatched(Identity);
     }
+    *Matched = matched;
     return status;
 }
 
@@ -562,7 +615,10 @@ KWO_PAGED_CODE NTSTATUS LoadBoardConfiguration(PDEVICE_EXTENSION Extension)
     PKEY_FULL_INFORMATION keyInfo = NULL;
     ULONG infoSize = 0;
     ULONG index;
+    BOARD_IDENTITY identity = {FALSE, FALSE};
+    PRODUCT_WALK walk = {NULL, 0, NULL, 0};
     BOOLEAN done = FALSE;
+    BOOLEAN matched = FALSE;
     NTSTATUS status;
 
     PAGED_CODE();
@@ -598,14 +654,23 @@ KWO_PAGED_CODE NTSTATUS LoadBoardConfiguration(PDEVICE_EXTENSION Extension)
     }
 
     status = STATUS_UNSUCCESSFUL;
+    if (keyInfo->SubKeys != 0 &&
+        !ReserveWalkBuffers(&walk, keyInfo->MaxNameLen <= LONGEST_SUBKEY_NAME
+                                       ? keyInfo->MaxNameLen
+                                       : (ULONG)LONGEST_SUBKEY_NAME)) {
+        status = STATUS_INSUFFICIENT_RESOURCES;
+        goto cleanup;
+    }
     for (index = 0; index < keyInfo->SubKeys && !done; index++) {
-        status = TryProductSubkey(Extension, productKey, index, &done);
+        status = TryProductSubkey(Extension, productKey, index, &walk, &identity, &done, &matched);
     }
     if (!done) {
         status = STATUS_UNSUCCESSFUL;
     }
 
 cleanup:
+    EndBoardIdentification(&identity, matched);
+    ReleaseWalkBuffers(&walk);
     if (keyInfo != NULL) {
         ExFreePoolWithTag(keyInfo, KWO_TAG_KEY_INFO);
     }

@@ -14,6 +14,34 @@ static const CHAR ProductFamilyPrefixes[][PRODUCT_PREFIX_FIELD] = {
 };
 #define PRODUCT_PREFIX_COUNT (sizeof(ProductFamilyPrefixes) / sizeof(ProductFamilyPrefixes[0]))
 
+// For each byte value, bit r set when row r's prefix begins with that byte: the one-pass prefix
+// search looks at a position only when some row still in the running starts there.
+typedef struct _PREFIX_START_TABLE {
+    USHORT Rows[256];
+} PREFIX_START_TABLE;
+
+static_assert(PRODUCT_PREFIX_COUNT <= 16, "the start table holds 16 rows");
+
+static constexpr PREFIX_START_TABLE MakePrefixStartTable()
+{
+    PREFIX_START_TABLE table = {};
+    for (ULONG row = 0; row < PRODUCT_PREFIX_COUNT; row++) {
+        if (ProductFamilyPrefixes[row][0] != '\0') {
+            table.Rows[(UCHAR)ProductFamilyPrefixes[row][0]] |= (USHORT)(1u << row);
+        }
+    }
+    return table;
+}
+
+static constexpr PREFIX_START_TABLE PrefixStarts = MakePrefixStartTable();
+
+// What a search of the firmware image gave.
+typedef enum _FIRMWARE_SEARCH {
+    FirmwareNameFound,   // ProductName is set
+    FirmwareHoldsNoName, // neither a family prefix nor a complete starred banner
+    FirmwareNotSearched, // the image could not be mapped or copied, or the name not kept
+} FIRMWARE_SEARCH;
+
 static const CHAR BannerStart[] = "**** ";
 static const CHAR BiosMarker[] = " BIOS";
 static const CHAR BannerEnd[] = " ****";
@@ -110,7 +138,7 @@ static BOOLEAN TakePrefixedName(ULONG Start)
 
 // The name inside the first starred banner "**** <name> BIOS ... ****". Both " BIOS" and the
 // closing " ****" must be there; the closing stars may end the text.
-static BOOLEAN TakeBannerName(VOID)
+static FIRMWARE_SEARCH TakeBannerName(VOID)
 {
     ULONG banner;
     ULONG start;
@@ -122,7 +150,7 @@ static BOOLEAN TakeBannerName(VOID)
 
     if (!FindBytes(FirmwareImage, FIRMWARE_IMAGE_LENGTH, (const UCHAR*)BannerStart,
                    TEXT_LENGTH(BannerStart), &banner)) {
-        return FALSE;
+        return FirmwareHoldsNoName;
     }
     start = banner + TEXT_LENGTH(BannerStart);
     room = FIRMWARE_IMAGE_LENGTH - start;
@@ -135,61 +163,134 @@ static BOOLEAN TakeBannerName(VOID)
                    &end) ||
         !FindBytes(FirmwareImage + start, searched, (const UCHAR*)BannerEnd, TEXT_LENGTH(BannerEnd),
                    &closing)) {
-        return FALSE;
+        return FirmwareHoldsNoName;
     }
-    return KeepProductName(FirmwareImage + start, end);
+    return KeepProductName(FirmwareImage + start, end) ? FirmwareNameFound : FirmwareNotSearched;
 }
 
-// Finds the product name in a fresh copy of the firmware image and keeps it in ProductName.
-// The image copy is freed before returning; the name outlives it.
-BOOLEAN FindProductName(VOID)
+// Length of a prefix row: its text up to the first zero byte of the field.
+static ULONG PrefixLength(ULONG Row)
 {
-    BOOLEAN found = FALSE;
+    ULONG length = 0;
+
+    while (length < PRODUCT_PREFIX_FIELD && ProductFamilyPrefixes[Row][length] != '\0') {
+        length++;
+    }
+    return length;
+}
+
+// Finds the family prefix of the first table row that occurs anywhere in the image, at the
+// lowest offset where that row occurs; a later row is not taken even where it occurs earlier.
+// One pass: at each position only the rows before the best one found so far are compared, so
+// a row is found at its first occurrence and the pass ends once the first row is found. As with
+// FindBytes, a prefix standing at the very end of the image is not found.
+static BOOLEAN FindFamilyPrefix(PULONG Offset)
+{
+    ULONG best = PRODUCT_PREFIX_COUNT;
+    ULONG position;
     ULONG row;
-    ULONG offset;
 
-    if (ProductName != NULL) {
-        return TRUE;
+    for (position = 0; position < FIRMWARE_IMAGE_LENGTH && best != 0; position++) {
+        ULONG candidates = PrefixStarts.Rows[FirmwareImage[position]] & ((1u << best) - 1);
+
+        for (row = 0; candidates != 0; row++, candidates >>= 1) {
+            const ULONG length = PrefixLength(row);
+
+            if ((candidates & 1) == 0 || length >= FIRMWARE_IMAGE_LENGTH - position) {
+                continue;
+            }
+            if (strncmp((const char*)FirmwareImage + position, ProductFamilyPrefixes[row],
+                        length) == 0) {
+                best = row;
+                *Offset = position;
+                break;
+            }
+        }
     }
+    return best < PRODUCT_PREFIX_COUNT ? TRUE : FALSE;
+}
+
+// Searches a fresh copy of the firmware image for the product name and keeps it in
+// ProductName. The image copy is freed before returning; the name outlives it.
+static FIRMWARE_SEARCH SearchFirmware(VOID)
+{
+    FIRMWARE_SEARCH result;
+    ULONG offset = 0;
+
     if (!LoadFirmwareImage()) {
-        return FALSE;
+        return FirmwareNotSearched;
     }
 
-    for (row = 0; row < PRODUCT_PREFIX_COUNT; row++) {
-        const CHAR* prefix = ProductFamilyPrefixes[row];
-        ULONG prefixLength = 0;
-
-        while (prefixLength < PRODUCT_PREFIX_FIELD && prefix[prefixLength] != '\0') {
-            prefixLength++;
-        }
-        if (FindBytes(FirmwareImage, FIRMWARE_IMAGE_LENGTH, (const UCHAR*)prefix, prefixLength,
-                      &offset)) {
-            break;
-        }
-    }
-
-    if (row < PRODUCT_PREFIX_COUNT) {
-        found = TakePrefixedName(offset);
+    if (FindFamilyPrefix(&offset)) {
+        result = TakePrefixedName(offset) ? FirmwareNameFound : FirmwareNotSearched;
     } else {
-        found = TakeBannerName();
+        result = TakeBannerName();
     }
 
     ExFreePoolWithTag(FirmwareImage, KWO_TAG_FIRMWARE);
     FirmwareImage = NULL;
-    return found;
+    return result;
+}
+
+// Finds the product name in a fresh copy of the firmware image and keeps it in ProductName.
+BOOLEAN FindProductName(VOID)
+{
+    if (ProductName != NULL) {
+        return TRUE;
+    }
+    return SearchFirmware() == FirmwareNameFound ? TRUE : FALSE;
+}
+
+// Tests one pattern of a configuration load against the board's product name. The firmware is
+// searched only while no name is held and this load has not found the firmware without one.
+BOOLEAN MatchBoardPattern(PCSTR Pattern, PBOARD_IDENTITY Identity)
+{
+    if (Pattern == NULL || Identity == NULL) {
+        return FALSE;
+    }
+    if (ProductName == NULL) {
+        if (Identity->NoName) {
+            return FALSE;
+        }
+        switch (SearchFirmware()) {
+        case FirmwareNameFound:
+            Identity->SearchedThisLoad = TRUE;
+            break;
+        case FirmwareHoldsNoName:
+            Identity->NoName = TRUE;
+            return FALSE;
+        default:
+            // Mapping or pool failure: the next pattern tries again.
+            return FALSE;
+        }
+    }
+    return WildcardMatch(Pattern, ProductName) != 0 ? TRUE : FALSE;
+}
+
+// After a pattern that did not match. A name kept from an earlier start is given up, so that
+// the next pattern is tested against the firmware as it is now; a name this load found stays.
+VOID BoardPatternMismatched(PBOARD_IDENTITY Identity)
+{
+    if (Identity == NULL || !Identity->SearchedThisLoad) {
+        ReleaseProductName();
+    }
+}
+
+// At the end of a configuration load: a name is kept only when a pattern matched it.
+VOID EndBoardIdentification(PBOARD_IDENTITY Identity, BOOLEAN Matched)
+{
+    if (!Matched && Identity != NULL && Identity->SearchedThisLoad) {
+        ReleaseProductName();
+    }
 }
 
 // Tests one product pattern (8-bit, zero-terminated) against the board's product name, working
 // the name out from the firmware first when none is held.
 BOOLEAN MatchProductName(PCSTR Pattern)
 {
-    if (Pattern == NULL) {
-        return FALSE;
-    }
-    if (ProductName == NULL && !FindProductName()) {
-        return FALSE;
-    }
-    return WildcardMatch(Pattern, ProductName) != 0 ? TRUE : FALSE;
+    BOARD_IDENTITY identity = {FALSE, FALSE};
+
+    return MatchBoardPattern(Pattern, &identity);
 }
 
 // Frees the product name and any image copy, so the next test reads the firmware afresh.

@@ -112,12 +112,24 @@ std::shared_ptr<Key> Key::Subkey(std::u16string_view name) const
     return it == subkeys_.end() ? nullptr : it->second;
 }
 
+const Key* Key::SubkeyAt(size_t index) const
+{
+    if (index >= subkeys_.size())
+        return nullptr;
+    if (!cursor_ || cursor_->first > index)
+        cursor_.emplace(0, subkeys_.begin());
+    std::advance(cursor_->second, index - cursor_->first);
+    cursor_->first = index;
+    return cursor_->second->second.get();
+}
+
 std::shared_ptr<Key> Key::CreateSubkey(std::u16string_view name)
 {
     if (auto existing = Subkey(name))
         return existing;
     auto child = std::make_shared<Key>(std::u16string(name), weak_from_this());
     subkeys_.emplace(std::u16string(name), child);
+    cursor_.reset();
     maxNameLen_ = std::max<uint32_t>(maxNameLen_, static_cast<uint32_t>(name.size() * 2));
     Touch();
     return child;
@@ -130,6 +142,7 @@ bool Key::DeleteSubkey(std::u16string_view name)
         return false;
     it->second->MarkDeleted();
     subkeys_.erase(it);
+    cursor_.reset();
     if (subkeys_.empty())
         maxNameLen_ = 0;
     Touch();
@@ -383,6 +396,13 @@ std::optional<Status> InjectedFailure(Operation op, std::u16string_view kernelPa
     if (it == state.failures.end())
         return std::nullopt;
     return it->second;
+}
+
+bool AnyInjectedFailures()
+{
+    auto& state = TheState();
+    std::lock_guard guard(state.lock);
+    return !state.failures.empty();
 }
 
 void ClearFailures()

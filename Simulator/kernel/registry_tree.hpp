@@ -49,6 +49,9 @@ class Key : public std::enable_shared_from_this<Key> {
         return subkeys_;
     }
     std::shared_ptr<Key> Subkey(std::u16string_view name) const;
+    // The subkey at enumeration position `index`, or null past the end. Positions asked for in
+    // increasing order (as a driver enumerates 0, 1, 2, ...) cost one step each.
+    const Key* SubkeyAt(size_t index) const;
     // The existing subkey of that name, or a new one.
     std::shared_ptr<Key> CreateSubkey(std::u16string_view name);
     // Deletes the subkey with its whole tree; false when there is none.
@@ -75,6 +78,8 @@ class Key : public std::enable_shared_from_this<Key> {
     std::u16string name_;
     std::weak_ptr<Key> parent_;
     std::map<std::u16string, std::shared_ptr<Key>, NameLess> subkeys_;
+    // Where SubkeyAt last stopped; forgotten whenever a subkey comes or goes.
+    mutable std::optional<std::pair<size_t, decltype(subkeys_)::const_iterator>> cursor_;
     std::vector<ValueEntry> values_;
     int64_t lastWriteTime_ = 0;
     uint32_t maxNameLen_ = 0;
@@ -121,6 +126,8 @@ void InjectFailure(Operation op, std::u16string_view kernelPath, std::u16string_
 // written as decimal text), if any. Asking for Open also finds a Deny entry.
 std::optional<Status> InjectedFailure(Operation op, std::u16string_view kernelPath,
                                       std::u16string_view name = {});
+// True when any failure is set, so that callers build a key's path only then.
+bool AnyInjectedFailures();
 void ClearFailures();
 
 // Handles: what each open handle refers to.

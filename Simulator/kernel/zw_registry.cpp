@@ -494,15 +494,15 @@ NTSTATUS NTAPI ZwEnumerateKey(HANDLE KeyHandle, ULONG Index,
         Fault(kRoutine, "NULL ResultLength");
         return STATUS_ACCESS_VIOLATION;
     }
-    if (auto injected = tree::InjectedFailure(tree::Operation::Enumerate, entry.key->Path(),
-                                              sim::registry::Utf8ToUtf16(std::to_string(Index))))
-        return *injected;
-    const auto& subkeys = entry.key->Subkeys();
-    if (Index >= subkeys.size())
+    if (tree::AnyInjectedFailures())
+        if (auto injected =
+                tree::InjectedFailure(tree::Operation::Enumerate, entry.key->Path(),
+                                      sim::registry::Utf8ToUtf16(std::to_string(Index))))
+            return *injected;
+    const Key* subkey = entry.key->SubkeyAt(Index);
+    if (subkey == nullptr)
         return STATUS_NO_MORE_ENTRIES;
-    auto it = subkeys.begin();
-    std::advance(it, Index);
-    return FillKeyInformation(kRoutine, *it->second, KeyInformationClass, KeyInformation, Length,
+    return FillKeyInformation(kRoutine, *subkey, KeyInformationClass, KeyInformation, Length,
                               ResultLength);
 }
 

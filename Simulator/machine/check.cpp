@@ -265,12 +265,16 @@ void Checker::CheckProfiles()
 
 void Checker::CheckShadowing()
 {
+    std::vector<OuterPattern> outers;
+    outers.reserve(patterns_.size());
+    for (const auto& pattern : patterns_)
+        outers.emplace_back(pattern);
     for (size_t later = 1; later < patterns_.size(); ++later) {
         // A key that serves as another pattern's Profile is used through the redirection.
         if (targets_.contains(patterns_[later]))
             continue;
         for (size_t earlier = 0; earlier < later; ++earlier) {
-            if (!PatternCovers(patterns_[earlier], patterns_[later]))
+            if (!outers[earlier].Covers(patterns_[later]))
                 continue;
             const std::string why = MatchesEverything(patterns_[earlier])
                                         ? "'" + patterns_[earlier] + "' matches every product name"

@@ -1,9 +1,11 @@
 // The simulated machine: hardware and registry from the board description, the driver loaded
 // and started through the simulated PnP manager, requests through the simulated I/O manager.
 #include "machine/machine.hpp"
+
 #include "kernel/text.hpp"
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -162,7 +164,9 @@ StartOutcome Machine::Arrive()
     }
     s.deviceAdded = true;
 
+    const auto startBegin = std::chrono::steady_clock::now();
     pnp::PnpResult started = pnp::StartDevice(s.pdo);
+    start.startTime = std::chrono::steady_clock::now() - startBegin;
     start.status = static_cast<uint32_t>(started.status);
     if (started.status < 0) {
         start.step = "start";

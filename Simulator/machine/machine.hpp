@@ -15,6 +15,7 @@
 // constructor puts the whole simulator back to a fresh boot.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -49,6 +50,9 @@ struct StartOutcome {
     uint32_t status = 0;   // status of the step that failed (or of the start request)
     std::string step;      // "DriverEntry", "AddDevice", "start", "open"
     std::string diagnosis; // why the device did not start and what to do about it
+    // Time the PnP start request took (lower drivers, detection, configuration load,
+    // description, interface), zero when the start was not reached.
+    std::chrono::nanoseconds startTime{0};
 };
 
 struct IoctlReply {

@@ -138,7 +138,7 @@ TEST_P(PatternOrderTest, FirstMatchInEnumerationOrderIsFinal)
     } else {
         ExpectNoLists();
     }
-    // A mismatch releases the name, so each later pattern searches the firmware again.
+    // The name (or its absence) is worked out once per load, whatever the number of patterns.
     EXPECT_EQ(sim::hw::Current().memory.MapCount(), c.firmwareSearches);
 }
 
@@ -147,12 +147,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         PatternCase{"StarShadowsEverything", "QIB-1234 BIOS", {}, STATUS_SUCCESS, "from *", 1},
         PatternCase{
-            "MismatchThenExact", "QIB-1234 BIOS", {"*"}, STATUS_SUCCESS, "from QIB-1234", 2},
+            "MismatchThenExact", "QIB-1234 BIOS", {"*"}, STATUS_SUCCESS, "from QIB-1234", 1},
         PatternCase{
-            "MismatchesThenWildcard", "QIB-1299 BIOS", {"*"}, STATUS_SUCCESS, "from QIB-12??", 3},
-        PatternCase{"NoneMatches", "QIB-9999 BIOS", {"*"}, STATUS_UNSUCCESSFUL, std::nullopt, 3},
+            "MismatchesThenWildcard", "QIB-1299 BIOS", {"*"}, STATUS_SUCCESS, "from QIB-12??", 1},
+        PatternCase{"NoneMatches", "QIB-9999 BIOS", {"*"}, STATUS_UNSUCCESSFUL, std::nullopt, 1},
         PatternCase{
-            "NoProductNameAtAll", "nothing here", {}, STATUS_UNSUCCESSFUL, std::nullopt, 4}));
+            "NoProductNameAtAll", "nothing here", {}, STATUS_UNSUCCESSFUL, std::nullopt, 1}));
 
 TEST_F(BoardConfigTest, NoMatchLeavesNoProductNameHeld)
 {
@@ -190,6 +190,81 @@ TEST_F(BoardConfigTest, KeptNameServesTheNextStartWithoutTheFirmware)
     ASSERT_EQ(Load(), STATUS_SUCCESS);
     EXPECT_EQ(memory.MapCount(), 1u);
     EXPECT_EQ(HeldName(), "QIB-1234");
+}
+
+// A name kept from an earlier start serves the first pattern only: after a mismatch the
+// firmware is searched afresh, once, for the rest of the load.
+TEST_F(BoardConfigTest, KeptNameThatMismatchesIsWorkedOutAfreshOnce)
+{
+    Import("patterns.reg");
+    sim::registry::DeleteKey(Key("*"));
+    auto& memory = sim::hw::Current().memory;
+    memory.SynthesiseFirmware(WithTerminator("QIB-1299 BIOS"), 0x100);
+    ASSERT_EQ(Load(), STATUS_SUCCESS);
+    ASSERT_EQ(HeldName(), "QIB-1299");
+    FreeChannelList(&ext_->VoltageChannels);
+
+    // "A-OTHER" misses the kept name; the new firmware's name matches "QIB-1234".
+    memory.SynthesiseFirmware(WithTerminator("QIB-1234 BIOS"), 0x100);
+    const uint64_t mapsBefore = memory.MapCount();
+    ASSERT_EQ(Load(), STATUS_SUCCESS);
+    EXPECT_EQ(Names(ext_->VoltageChannels), std::vector<std::string>{"from QIB-1234"});
+    EXPECT_EQ(memory.MapCount() - mapsBefore, 1u);
+    EXPECT_EQ(HeldName(), "QIB-1234");
+}
+
+// A search that cannot run (no mapping, no pool for the copy or the name) is tried again for
+// the next pattern, as the load did when every pattern searched afresh.
+struct SearchFailureCase {
+    const char* title;
+    uint64_t allocation; // allocation failed in the first search; 0: its mapping fails
+};
+
+std::ostream& operator<<(std::ostream& out, const SearchFailureCase& c)
+{
+    return out << c.title;
+}
+
+class SearchFailureTest : public BoardConfigTest,
+                          public ::testing::WithParamInterface<SearchFailureCase> {};
+
+TEST_P(SearchFailureTest, NextPatternSearchesAgain)
+{
+    Import("patterns.reg");
+    sim::registry::DeleteKey(Key("*"));
+    auto& memory = sim::hw::Current().memory;
+    memory.SynthesiseFirmware(WithTerminator("QIB-1234 BIOS"), 0x100);
+    if (GetParam().allocation != 0)
+        sim::pool::FailNthAllocation(GetParam().allocation);
+    else
+        memory.FailNextMaps(1);
+
+    // "A-OTHER" meets the failed search and counts as a mismatch; "QIB-1234" searches again.
+    EXPECT_EQ(Load(), STATUS_SUCCESS);
+    EXPECT_EQ(Names(ext_->VoltageChannels), std::vector<std::string>{"from QIB-1234"});
+    EXPECT_EQ(memory.MapCount(), GetParam().allocation != 0 ? 2u : 1u);
+    EXPECT_EQ(HeldName(), "QIB-1234");
+    EXPECT_EQ(FirmwareImage, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Search, SearchFailureTest,
+                         // Allocations: key information, the first subkey's information,
+                         // name and ANSI form, then the image copy and the product name.
+                         ::testing::Values(SearchFailureCase{"Mapping", 0},
+                                           SearchFailureCase{"ImageCopy", 5},
+                                           SearchFailureCase{"Name", 6}));
+
+// Firmware without a product name is searched once; no pattern, not even "*", matches.
+TEST_F(BoardConfigTest, FirmwareWithoutANameIsSearchedOnce)
+{
+    Import("patterns.reg");
+    auto& memory = sim::hw::Current().memory;
+    memory.SynthesiseFirmware(WithTerminator("**** X-100 V2 ****"), 0x100);
+
+    EXPECT_EQ(Load(), STATUS_UNSUCCESSFUL);
+    EXPECT_EQ(memory.MapCount(), 1u);
+    EXPECT_EQ(ProductName, nullptr);
+    EXPECT_EQ(sim::pool::OutstandingCount(), 0u);
 }
 
 // ---- the Product key itself --------------------------------------------------------------------
@@ -355,7 +430,22 @@ INSTANTIATE_TEST_SUITE_P(
                       EXPECT_EQ(Voltage0(e).RegIndex, 0u);
                       EXPECT_EQ(Voltage0(e).FunctionIndex, 0);
                   }},
-        // A REG_DWORD whose data is not four bytes is not a number.
+        // A REG_DWORD shorter than four bytes is not a number; a longer one is its first four
+        // bytes, as the configuration check reads it.
+        ValueCase{"LongDwordIsItsFirstFourBytes",
+                  [] {
+                      sim::registry::SetValue(kV0, "RegIndex", kRegDword,
+                                              {0x03, 0x00, 0x00, 0x00, 0x09, 0x00, 0x00, 0x00});
+                  },
+                  STATUS_SUCCESS,
+                  [](const DEVICE_EXTENSION& e) { EXPECT_EQ(Voltage0(e).RegIndex, 3u); }},
+        ValueCase{"LongDwordOutOfRange",
+                  [] {
+                      sim::registry::SetValue(kV0, "RegIndex", kRegDword,
+                                              {0x09, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00});
+                      sim::registry::SetDword(kV0, "FunctionIndex", 0);
+                  },
+                  STATUS_REGISTRY_CORRUPT, nullptr},
         ValueCase{"ShortDwordCountsAsAbsent",
                   [] {
                       sim::registry::SetValue(kV0, "RegIndex", kRegDword, {0x03, 0x00});

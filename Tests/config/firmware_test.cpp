@@ -284,3 +284,55 @@ TEST_F(ConfigTest, LoadFirmwareImageCopiesTheSegmentAndRefusesASecondCopy)
 }
 
 } // namespace
+
+// The one-pass prefix search against the rule it implements, row by row over the whole image
+// with FindBytes: images dense with whole and partial prefixes, spaces and zero bytes.
+TEST_F(ConfigTest, OnePassPrefixSearchAgreesWithARowByRowSearch)
+{
+    static const char* const kRows[] = {"QIB-", "RZV", "WENK", "JUVO", "KERD",
+                                        "ZYF",  "OQT", "LUW",  "BEX"};
+    const std::string alphabet = std::string("QIB-RZVWENKJUOZYFTLX S", 22) + std::string(1, '\0');
+    uint32_t seed = 12345;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, seed >> 8; };
+    for (int round = 0; round < 60; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        std::vector<uint8_t> image(sim::hw::kFirmwareSegmentSize);
+        // Sparse rounds leave most rows absent; dense ones put several rows in play.
+        const uint32_t density = round % 3 == 0 ? 2 : 200;
+        for (auto& byte : image)
+            byte = next() % 1000 < density
+                       ? static_cast<uint8_t>(alphabet[next() % alphabet.size()])
+                       : static_cast<uint8_t>(next() % 4 == 0 ? ' ' : 'x');
+        // Whole prefixes at random places, one of them sometimes ending the copy.
+        for (int k = 0; k < 3; ++k) {
+            const std::string row = kRows[next() % 9];
+            const size_t at = k == 0 && round % 4 == 1 ? kEnd - row.size() : next() % (kEnd - 16);
+            std::copy(row.begin(), row.end(), image.begin() + static_cast<std::ptrdiff_t>(at));
+        }
+
+        std::optional<std::string> expected;
+        for (const char* row : kRows) {
+            ULONG offset = 0;
+            if (!FindBytes(image.data(), kEnd, reinterpret_cast<const UCHAR*>(row),
+                           static_cast<ULONG>(strlen(row)), &offset))
+                continue;
+            const UCHAR* text = image.data() + offset;
+            ULONG length = 0;
+            while (offset + length < kEnd && text[length] != 0)
+                ++length;
+            ULONG end = 0;
+            if (FindBytes(text, length, reinterpret_cast<const UCHAR*>(" BIOS"), 5, &end) ||
+                FindBytes(text, length, reinterpret_cast<const UCHAR*>(" "), 1, &end))
+                length = end;
+            expected = std::string(reinterpret_cast<const char*>(text), length);
+            break;
+        }
+        if (!expected)
+            continue; // the banner fallback is covered above
+        sim::hw::Current().memory.SetFirmwareImage(image);
+        ReleaseProductName();
+        ASSERT_TRUE(FindProductName());
+        EXPECT_EQ(HeldName(), *expected);
+    }
+    ReleaseProductName();
+}

@@ -95,6 +95,30 @@ TEST_F(LoadFaultTest, EveryAllocationOfASingleMatchingBoard)
     EXPECT_EQ(tally.at(STATUS_SUCCESS), 1);
 }
 
+// Many mismatching patterns before the match: the firmware is searched once, and every
+// allocation failure still ends as it did when each pattern searched afresh.
+TEST_F(LoadFaultTest, EveryAllocationAfterManyMismatches)
+{
+    Import("board_qib1234.reg");
+    for (const char* pattern : {"A-1", "A-2", "A-3", "A-4"})
+        sim::registry::CreateKey(Key(pattern));
+    const uint64_t total = CleanLoadAllocations();
+    // Key information, the walk's subkey information and name buffers; per subkey the name's
+    // ANSI form; the image copy and the product name once; three lists and nine channel names.
+    ASSERT_EQ(total, 1u + 2 + 5 + 2 + 3 + 9);
+    EXPECT_EQ(sim::hw::Current().memory.MapCount(), 1u);
+
+    const auto statuses = Sweep(total, {"CPU Vcore", "+12V", "+3.3V", "VBAT", "Voltage"});
+
+    // A failed identification at one of the first four subkeys is retried at the next; at the
+    // matching subkey (ANSI form) it is a mismatch; at the last search point too.
+    const auto tally = Tally(statuses);
+    EXPECT_EQ(tally.at(STATUS_SUCCESS), 4 + 2 + 1);
+    EXPECT_EQ(tally.at(STATUS_UNSUCCESSFUL), 1);
+    EXPECT_EQ(tally.at(STATUS_INSUFFICIENT_RESOURCES), static_cast<int>(total) - 7);
+    EXPECT_EQ(statuses.back(), STATUS_SUCCESS);
+}
+
 TEST_F(LoadFaultTest, EveryAllocationAfterAMismatchAndThroughAProfile)
 {
     Import("patterns.reg");
@@ -103,17 +127,20 @@ TEST_F(LoadFaultTest, EveryAllocationAfterAMismatchAndThroughAProfile)
     // "A-OTHER" is tested first and does not match; "QIB-1234" redirects to "A-OTHER".
     sim::registry::SetString(Key("QIB-1234"), "Profile", "A-OTHER");
     const uint64_t total = CleanLoadAllocations();
-    // Key information; per subkey its information, name, ANSI form, image copy and product
-    // name; the profile name; the list and its one name.
-    ASSERT_EQ(total, 1u + 5 + 5 + 1 + 2);
+    // Key information, the walk's subkey information and name buffers; per subkey the name's
+    // ANSI form; once, the image copy and the product name; the profile name; the list and its
+    // one name.
+    ASSERT_EQ(total, 1u + 2 + 1 + 2 + 1 + 1 + 2);
 
     const auto statuses = Sweep(total, {"from A-OTHER"});
 
-    // Failing the first subkey's identification only makes it a mismatch (which it is anyway).
+    // Failing the first subkey's identification only makes it a mismatch (which it is anyway):
+    // the second subkey searches the firmware again. Failing the second subkey's ANSI form
+    // leaves nothing to match.
     const auto tally = Tally(statuses);
     EXPECT_EQ(tally.at(STATUS_SUCCESS), 3 + 1);
-    EXPECT_EQ(tally.at(STATUS_UNSUCCESSFUL), 3);
-    EXPECT_EQ(tally.at(STATUS_INSUFFICIENT_RESOURCES), static_cast<int>(total) - 6);
+    EXPECT_EQ(tally.at(STATUS_UNSUCCESSFUL), 1);
+    EXPECT_EQ(tally.at(STATUS_INSUFFICIENT_RESOURCES), static_cast<int>(total) - 4);
     EXPECT_EQ(statuses.back(), STATUS_SUCCESS);
 }
 

@@ -100,6 +100,27 @@ TEST_F(EntryTest, FailedPathCopyLoadsNothing)
     EXPECT_EQ(sim::pool::OutstandingCount(), 0u) << OutstandingSummary();
 }
 
+// The copy is one character longer than the system's path: a path at the counted-string limit
+// (0xFFFE bytes) is refused before anything is allocated or installed; one character less fits.
+TEST_F(EntryTest, ServicePathAtTheCountedStringLimitIsRefused)
+{
+    const std::u16string longest = LongServicePath(0x7FFE);
+    ASSERT_EQ(longest.size() * 2, 0xFFFCu);
+    ASSERT_EQ(Machine().Load(longest), STATUS_SUCCESS);
+    EXPECT_EQ(RegistryPath.Length, 0xFFFCu);
+    EXPECT_EQ(RegistryPath.MaximumLength, 0xFFFEu);
+    EXPECT_EQ(RegistryPath.Buffer[0x7FFE], 0);
+    ASSERT_TRUE(Machine().Unload());
+
+    const std::u16string tooLong = LongServicePath(0x7FFF);
+    ASSERT_EQ(tooLong.size() * 2, 0xFFFEu);
+    EXPECT_EQ(Machine().Load(tooLong), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(Machine().Driver(), nullptr);
+    EXPECT_EQ(RegistryPath.Buffer, nullptr);
+    EXPECT_EQ(sim::pool::AllocationCount(), 1u) << "only the first load's copy was made";
+    EXPECT_EQ(sim::pool::OutstandingCount(), 0u) << OutstandingSummary();
+}
+
 TEST_F(EntryTest, UnloadWithoutDevicesFreesOnlyThePathCopy)
 {
     ASSERT_EQ(Machine().Load(), STATUS_SUCCESS);

@@ -42,6 +42,19 @@ void RemoveAndUnload(LifecycleMachine& machine)
     EXPECT_EQ(sim::pool::OutstandingCount(), 0u) << OutstandingSummary();
 }
 
+// Removes the device and checks that the driver itself called the interface-disable routine
+// once and left the interface off (the system did not have to).
+void ExpectRemovalDisablesTheInterface(LifecycleMachine& machine)
+{
+    const unsigned before = sim::io::CallCount(sim::io::Routine::DisableDeviceInterface);
+    EXPECT_EQ(machine.Remove().status, STATUS_SUCCESS);
+    EXPECT_EQ(sim::io::CallCount(sim::io::Routine::DisableDeviceInterface) - before, 1u);
+    auto interface = OurInterface();
+    ASSERT_TRUE(interface.has_value());
+    EXPECT_FALSE(interface->enabled);
+    EXPECT_FALSE(interface->disabledBySystem);
+}
+
 // ---- start ------------------------------------------------------------------------------------
 
 struct LowerStart {
@@ -142,11 +155,25 @@ TEST_P(StartFailureTest, FailsTheStartAndTheRemovalCleansUp)
     EXPECT_EQ(interface->enableCount, 0u);
 
     sim::pool::ClearFaults();
+    // The removal still turns the interface off itself, although the start never turned it on.
+    ExpectRemovalDisablesTheInterface(Machine());
     RemoveAndUnload(Machine());
-    // The driver disabled the interface itself before the system had to.
-    interface = OurInterface();
-    ASSERT_TRUE(interface.has_value());
-    EXPECT_FALSE(interface->enabled);
+}
+
+// A start that enabled the interface and then failed to mark it restricted ends with that
+// status and the interface on; the removal turns it off.
+TEST_F(LifecycleTest, RemovalAfterAStartThatFailedOnTheInterfacePropertyDisablesIt)
+{
+    ASSERT_EQ(Machine().Load(), STATUS_SUCCESS);
+    ASSERT_EQ(Machine().AddDevice(), STATUS_SUCCESS);
+    sim::io::FailRoutine(sim::io::Routine::SetDeviceInterfaceProperty, STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(Machine().Start().status, STATUS_INVALID_PARAMETER);
+    ASSERT_TRUE(OurInterface()->enabled);
+    sim::io::ClearFailures();
+
+    ExpectRemovalDisablesTheInterface(Machine());
+    EXPECT_EQ(OurInterface()->disableCount, 1u);
+    RemoveAndUnload(Machine());
 }
 
 Board WithoutChip()
@@ -534,6 +561,58 @@ TEST_F(RemovalTest, RequestOnAHandleOpenAcrossTheRemovalFailsCleanly)
     open.handle.Close();
     RemoveAndUnload(Machine());
 }
+
+// Power and system-control requests reaching the device after its removal began (here through
+// a handle kept open across it) are failed with STATUS_DELETE_PENDING and not passed down.
+struct LateRequest {
+    const char* name;
+    UCHAR major;
+    UCHAR minor;
+};
+
+void PrintTo(const LateRequest& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class LateRequestTest : public LifecycleTest, public ::testing::WithParamInterface<LateRequest> {};
+
+TEST_P(LateRequestTest, IsFailedWithDeletePending)
+{
+    Machine().BringUp();
+    PDEVICE_OBJECT device = Machine().Device();
+    const CCHAR stackSize = device->StackSize;
+    sim::io::OpenResult open = Machine().Open();
+    ASSERT_EQ(open.status, STATUS_SUCCESS);
+    ASSERT_EQ(Machine().Remove().status, STATUS_SUCCESS);
+    Machine().Bus().ClearRequests();
+
+    sim::io::IrpRequest request(stackSize);
+    request.FirstLocation()->MajorFunction = GetParam().major;
+    request.FirstLocation()->MinorFunction = GetParam().minor;
+    if (GetParam().major == IRP_MJ_POWER) {
+        request.FirstLocation()->Parameters.Power.Type = SystemPowerState;
+        request.FirstLocation()->Parameters.Power.State.SystemState = PowerSystemWorking;
+        request.FirstLocation()->Parameters.Power.ShutdownType = PowerActionSleep;
+    }
+    request.Irp()->IoStatus.Status = STATUS_NOT_SUPPORTED;
+    sim::io::RequestOutcome outcome = request.Send(device);
+
+    ASSERT_TRUE(outcome.completed);
+    EXPECT_EQ(outcome.returned, STATUS_DELETE_PENDING);
+    EXPECT_EQ(outcome.status, STATUS_DELETE_PENDING);
+    EXPECT_EQ(outcome.information, 0u);
+    EXPECT_TRUE(Machine().Bus().Requests().empty());
+    open.handle.Close();
+    RemoveAndUnload(Machine());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AfterRemoval, LateRequestTest,
+    ::testing::Values(LateRequest{"WakeFromSleep", IRP_MJ_POWER, IRP_MN_SET_POWER},
+                      LateRequest{"QueryPower", IRP_MJ_POWER, IRP_MN_QUERY_POWER},
+                      LateRequest{"SystemControl", IRP_MJ_SYSTEM_CONTROL, 0x04}),
+    [](const ::testing::TestParamInfo<LateRequest>& info) { return info.param.name; });
 
 TEST_F(RemovalTest, NothingIsLeftWhicheverFailureTheStartHad)
 {

@@ -26,6 +26,45 @@ std::vector<uint8_t> SelectorInput(uint32_t selector)
             static_cast<uint8_t>(selector >> 16), static_cast<uint8_t>(selector >> 24)};
 }
 
+std::vector<uint32_t> ValuesFromBytes(const std::vector<uint8_t>& bytes, uint32_t selector)
+{
+    if (bytes.size() % 4 != 0)
+        throw RequestError("IOCTL_HWM_GET_CHANNEL_VALUES (" + SelectorName(selector) +
+                               ") returned " + std::to_string(bytes.size()) +
+                               " bytes, not a whole number of 32-bit values",
+                           kStatusSuccess);
+    std::vector<uint32_t> values;
+    for (size_t offset = 0; offset < bytes.size(); offset += 4)
+        values.push_back(ReadLe32(bytes, offset));
+    return values;
+}
+
+// Pairs names with values into the group's readings; a count mismatch is a driver fault worth
+// telling.
+void AddGroup(Readings& readings, ChipFamily chip, uint32_t selector,
+              const std::vector<std::string>& names, const std::vector<uint32_t>& values)
+{
+    if (values.size() != names.size())
+        readings.errors.push_back("the driver returned " + std::to_string(names.size()) + " " +
+                                  SelectorName(selector) + " names but " +
+                                  std::to_string(values.size()) + " values");
+    for (size_t i = 0; i < std::min(names.size(), values.size()); ++i) {
+        if (selector == HWM_SELECT_VOLTAGES) {
+            readings.voltages.push_back({names[i], values[i]});
+        } else if (selector == HWM_SELECT_TEMPERATURES) {
+            std::optional<int32_t> tenths;
+            if (i < kReadTemperatureChannels)
+                tenths = static_cast<int32_t>(values[i]);
+            readings.temperatures.push_back({names[i], tenths});
+        } else {
+            readings.fans.push_back({names[i], values[i], FanRpm(chip, values[i])});
+        }
+    }
+}
+
+constexpr uint32_t kReadSelectors[] = {HWM_SELECT_VOLTAGES, HWM_SELECT_TEMPERATURES,
+                                       HWM_SELECT_FANS};
+
 } // namespace
 
 ChipFamily ChipFromDescription(std::string_view description)
@@ -154,61 +193,73 @@ std::vector<uint32_t> HwmClient::GetChannelValues(uint32_t selector)
     auto bytes = FetchSized(IOCTL_HWM_GET_CHANNEL_VALUES, input,
                             "IOCTL_HWM_GET_CHANNEL_VALUES (" + SelectorName(selector) + ")",
                             kStatusInvalidParameter);
-    std::vector<uint32_t> values;
-    if (!bytes)
-        return values;
-    if (bytes->size() % 4 != 0)
-        throw RequestError("IOCTL_HWM_GET_CHANNEL_VALUES (" + SelectorName(selector) +
-                               ") returned " + std::to_string(bytes->size()) +
-                               " bytes, not a whole number of 32-bit values",
-                           kStatusSuccess);
-    for (size_t offset = 0; offset < bytes->size(); offset += 4)
-        values.push_back(ReadLe32(*bytes, offset));
-    return values;
+    return bytes ? ValuesFromBytes(*bytes, selector) : std::vector<uint32_t>{};
 }
 
 Readings HwmClient::ReadAll()
 {
+    if (!layout_)
+        return ReadAndLearn();
     Readings readings;
-    ChipFamily chip = ChipFamily::Unknown;
-    try {
-        readings.description = GetDescription().text;
-        chip = ChipFromDescription(*readings.description);
-    } catch (const RequestError& error) {
-        readings.errors.push_back(error.what());
-    }
-
-    // Names and values of one group, paired; a count mismatch is a driver fault worth telling.
-    auto group = [&](uint32_t selector, auto&& add) {
+    readings.description = layout_->description;
+    for (const Group& group : layout_->groups) {
         try {
-            std::vector<std::string> names = GetChannelNames(selector);
-            if (names.empty())
-                return;
-            std::vector<uint32_t> values = GetChannelValues(selector);
-            if (values.size() != names.size())
-                readings.errors.push_back("the driver returned " + std::to_string(names.size()) +
-                                          " " + SelectorName(selector) + " names but " +
-                                          std::to_string(values.size()) + " values");
-            for (size_t i = 0; i < std::min(names.size(), values.size()); ++i)
-                add(i, names[i], values[i]);
+            AddGroup(readings, layout_->chip, group.selector, group.names, ReadKnownValues(group));
         } catch (const RequestError& error) {
             readings.errors.push_back(error.what());
         }
-    };
-
-    group(HWM_SELECT_VOLTAGES, [&](size_t, const std::string& name, uint32_t value) {
-        readings.voltages.push_back({name, value});
-    });
-    group(HWM_SELECT_TEMPERATURES, [&](size_t i, const std::string& name, uint32_t value) {
-        std::optional<int32_t> tenths;
-        if (i < kReadTemperatureChannels)
-            tenths = static_cast<int32_t>(value);
-        readings.temperatures.push_back({name, tenths});
-    });
-    group(HWM_SELECT_FANS, [&](size_t, const std::string& name, uint32_t value) {
-        readings.fans.push_back({name, value, FanRpm(chip, value)});
-    });
+    }
+    if (!readings.errors.empty())
+        layout_.reset();
     return readings;
+}
+
+Readings HwmClient::ReadAndLearn()
+{
+    Readings readings;
+    Layout layout;
+    try {
+        layout.description = GetDescription().text;
+        layout.chip = ChipFromDescription(layout.description);
+        readings.description = layout.description;
+    } catch (const RequestError& error) {
+        readings.errors.push_back(error.what());
+    }
+    for (uint32_t selector : kReadSelectors) {
+        try {
+            Group group{selector, GetChannelNames(selector), 0};
+            if (group.names.empty())
+                continue;
+            auto bytes = FetchSized(IOCTL_HWM_GET_CHANNEL_VALUES, SelectorInput(selector),
+                                    "IOCTL_HWM_GET_CHANNEL_VALUES (" + SelectorName(selector) + ")",
+                                    kStatusInvalidParameter);
+            const std::vector<uint32_t> values =
+                bytes ? ValuesFromBytes(*bytes, selector) : std::vector<uint32_t>{};
+            group.valuesLength = static_cast<uint32_t>(values.size() * 4);
+            AddGroup(readings, layout.chip, selector, group.names, values);
+            if (group.valuesLength != 0)
+                layout.groups.push_back(std::move(group));
+        } catch (const RequestError& error) {
+            readings.errors.push_back(error.what());
+        }
+    }
+    if (readings.errors.empty())
+        layout_ = std::move(layout);
+    return readings;
+}
+
+std::vector<uint32_t> HwmClient::ReadKnownValues(const Group& group)
+{
+    const std::string what = "IOCTL_HWM_GET_CHANNEL_VALUES (" + SelectorName(group.selector) + ")";
+    Reply reply = device_.Control(IOCTL_HWM_GET_CHANNEL_VALUES, SelectorInput(group.selector),
+                                  group.valuesLength);
+    if (reply.status != kStatusSuccess)
+        throw RequestError(Failure(what, reply.status), reply.status);
+    if (reply.output.size() != group.valuesLength)
+        throw RequestError(what + " returned " + std::to_string(reply.output.size()) +
+                               " bytes instead of " + std::to_string(group.valuesLength),
+                           reply.status);
+    return ValuesFromBytes(reply.output, group.selector);
 }
 
 } // namespace kwotarv

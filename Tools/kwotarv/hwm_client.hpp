@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -85,10 +86,29 @@ class HwmClient {
     std::vector<std::string> GetChannelNames(uint32_t selector);
     // The values of a channel group; empty when the group has no channels.
     std::vector<uint32_t> GetChannelValues(uint32_t selector);
-    // Description and every group, each failure recorded in Readings::errors.
+    // Description and every group, each failure recorded in Readings::errors. The description,
+    // the names and the reply sizes are asked for once and kept: later calls send only the
+    // values requests, one per group with channels, until a request fails (the device may have
+    // changed), when the next call asks for everything again.
     Readings ReadAll();
 
   private:
+    // What ReadAll keeps between readings.
+    struct Group {
+        uint32_t selector = 0;
+        std::vector<std::string> names;
+        uint32_t valuesLength = 0; // bytes of the values reply
+    };
+    struct Layout {
+        std::string description;
+        ChipFamily chip = ChipFamily::Unknown;
+        std::vector<Group> groups; // those with channels
+    };
+    // Reads everything and, when every request succeeded, keeps the layout.
+    Readings ReadAndLearn();
+    // The values of a kept group with one request of the known size.
+    std::vector<uint32_t> ReadKnownValues(const Group& group);
+
     // A reply whose size the driver announces: a first request with a 4-byte output buffer is
     // answered with STATUS_BUFFER_OVERFLOW and the size needed in those 4 bytes (or with the
     // whole reply when 4 bytes are enough); the second request asks for exactly that size.
@@ -98,6 +118,7 @@ class HwmClient {
                                                    std::optional<uint32_t> emptyStatus);
 
     Device& device_;
+    std::optional<Layout> layout_;
 };
 
 // Names of the selectors for messages ("voltages", "temperatures", "fans").
