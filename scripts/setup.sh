@@ -15,13 +15,15 @@ demo_packages=(
 )
 
 # The test suite: GoogleTest, the real driver images (mingw-w64 for x86 and x64, the image
-# checks) and the peers the tests start (qemu makes a real firmware dump).
+# checks), the peers the tests start (qemu makes a real firmware dump), and clang with its
+# libFuzzer runtime for the fuzz targets.
 test_packages=(
   libgtest-dev libgmock-dev
   g++-mingw-w64-i686-win32 mingw-w64-i686-dev binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-win32 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
   python3 python3-pefile
   qemu-system-x86 seabios
+  clang-14 libclang-rt-14-dev
 )
 # Foreign architectures the test packages need (name:arch entries above).
 test_architectures=()

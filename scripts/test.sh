@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds the host build (with the real driver image cross-built beside
 # it) and runs every test; then runs the suite again under the address+undefined and the thread
-# sanitizers. Set KWOTARV_SANITIZERS=0 to skip the sanitizer runs.
+# sanitizers, and every fuzz target for 30 s (scripts/fuzz.sh). Set KWOTARV_SANITIZERS=0 to skip
+# the sanitizer runs, KWOTARV_FUZZ=0 to skip the fuzzing.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -22,5 +23,8 @@ run_preset host -DKWOTARV_CROSS_BUILD=ON
 if [ "${KWOTARV_SANITIZERS:-1}" != 0 ]; then
   run_preset host-asan
   run_preset host-tsan
+fi
+if [ "${KWOTARV_FUZZ:-1}" != 0 ]; then
+  bash scripts/fuzz.sh
 fi
 echo "=== all tests passed"

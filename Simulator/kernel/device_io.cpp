@@ -134,6 +134,15 @@ size_t OpenHandleCount(PDEVICE_OBJECT device)
     return internal::ReferenceCount(device);
 }
 
+namespace {
+std::atomic<uint8_t> gSystemBufferFill{kSystemBufferFill};
+} // namespace
+
+void SetSystemBufferFill(uint8_t pattern)
+{
+    gSystemBufferFill = pattern;
+}
+
 IoctlResult Handle::DeviceIoControl(ULONG code, std::span<const uint8_t> input,
                                     ULONG outputLength) const
 {
@@ -180,7 +189,7 @@ IoctlResult Handle::DeviceIoControl(ULONG code, const void* input, ULONG inputLe
             result.status = STATUS_INSUFFICIENT_RESOURCES;
             return result;
         }
-        std::memset(systemBuffer, kSystemBufferFill, systemLength);
+        std::memset(systemBuffer, gSystemBufferFill.load(), systemLength);
         if (inputLength != 0)
             std::memcpy(systemBuffer, input, inputLength);
     }

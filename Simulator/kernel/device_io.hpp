@@ -20,7 +20,7 @@
 //  1. access check: a code with FILE_READ_ACCESS needs a handle opened with read-data access,
 //     FILE_WRITE_ACCESS write-data access; otherwise STATUS_ACCESS_DENIED, nothing dispatched;
 //  2. one system buffer of max(input, output) bytes from non-paged pool, absent when both are
-//     0; it is first filled with kSystemBufferFill, then the input is copied to its start, so
+//     0; it is first filled with kSystemBufferFill (or SetSystemBufferFill's), then the input is copied to its start, so
 //     bytes of a reply the driver did not write show up as that pattern;
 //  3. IRP_MJ_DEVICE_CONTROL at the top of the stack (RequestorMode UserMode, UserBuffer the
 //     output buffer), waiting if the driver returns STATUS_PENDING;
@@ -54,6 +54,10 @@ inline constexpr ACCESS_MASK kGenericAll = 0x10000000;
 inline constexpr uint8_t kSystemBufferFill = 0xA5;
 // Pattern of the caller's output buffer before the call, in the vector-returning form.
 inline constexpr uint8_t kCallerBufferFill = 0x5A;
+
+// Changes the system buffer's fill (kSystemBufferFill after a reset). Sending one request
+// under two fills and comparing the replies shows any byte the driver returned unwritten.
+void SetSystemBufferFill(uint8_t pattern);
 
 struct IoctlResult {
     NTSTATUS status = 0;         // what the caller gets back (the completion status if pending)

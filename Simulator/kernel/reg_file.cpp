@@ -306,14 +306,15 @@ class Parser {
             list = TrimLeft(list);
             if (list.empty())
                 break;
+            // Count the digits first: a run of any length must not reach the arithmetic.
             size_t digits = 0;
-            int value = 0;
-            while (digits < list.size() && HexDigit(list[digits]) >= 0) {
-                value = value * 16 + HexDigit(list[digits]);
+            while (digits < list.size() && HexDigit(list[digits]) >= 0)
                 ++digits;
-            }
             if (digits == 0 || digits > 2)
                 Fail(lineNumber, "hex data must be comma-separated bytes of two hex digits");
+            unsigned value = 0;
+            for (size_t i = 0; i < digits; ++i)
+                value = value * 16 + static_cast<unsigned>(HexDigit(list[i]));
             bytes.push_back(static_cast<uint8_t>(value));
             list = TrimLeft(list.substr(digits));
             if (list.empty())

@@ -7,7 +7,8 @@
 //   - First line: "REGEDIT4" or "Windows Registry Editor Version 5.00".
 //   - "[HKEY_LOCAL_MACHINE\...]" opens a key section, creating the key and every key above it;
 //     "[-HKEY_LOCAL_MACHINE\...]" deletes the key with everything below it (a missing key is
-//     not an error) and the values listed under it are ignored. Roots: HKEY_LOCAL_MACHINE
+//     not an error) and the values listed under it are ignored. A key lies at most 512
+//     levels below \REGISTRY, as on Windows. Roots: HKEY_LOCAL_MACHINE
 //     (\REGISTRY\MACHINE), HKEY_USERS (\REGISTRY\USER), HKEY_CLASSES_ROOT and
 //     HKEY_CURRENT_CONFIG (their keys under \REGISTRY\MACHINE); HKEY_CURRENT_USER has no
 //     meaning for a kernel without a logged-on user and is an error.

@@ -284,6 +284,9 @@ std::vector<std::u16string> SplitKernelPath(std::u16string_view path)
         if (name.size() > kMaxKeyNameChars)
             throw RegistryError("key name longer than 255 characters in path: " +
                                 Utf16ToUtf8(path));
+        if (names.size() == kMaxKeyDepth)
+            throw RegistryError("key path more than " + std::to_string(kMaxKeyDepth) +
+                                " levels deep");
         names.emplace_back(name);
         tail = end == std::u16string_view::npos ? std::u16string_view{} : tail.substr(end);
     }

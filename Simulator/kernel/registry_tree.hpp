@@ -86,6 +86,8 @@ class Key : public std::enable_shared_from_this<Key> {
 // Key and value name limits of the configuration manager, in characters.
 inline constexpr size_t kMaxKeyNameChars = 255;
 inline constexpr size_t kMaxValueNameChars = 16383;
+// Nesting limit of the configuration manager: a key lies at most 512 levels below \REGISTRY.
+inline constexpr size_t kMaxKeyDepth = 512;
 
 // Every access to the tree, the handle table and the failure table holds this lock.
 std::recursive_mutex& Lock();
@@ -94,7 +96,8 @@ std::recursive_mutex& Lock();
 std::shared_ptr<Key> Root();
 
 // Splits a kernel-form absolute path ("\REGISTRY\MACHINE\...") into the names below \REGISTRY.
-// Throws RegistryError for a path outside \REGISTRY or with an empty name in it.
+// Throws RegistryError for a path outside \REGISTRY, with an empty or over-long name in it, or
+// deeper than kMaxKeyDepth.
 std::vector<std::u16string> SplitKernelPath(std::u16string_view path);
 // Host API paths: kernel form or regedit's root names (HKEY_LOCAL_MACHINE, HKLM, HKEY_USERS,
 // HKU, HKEY_CLASSES_ROOT, HKCR, HKEY_CURRENT_CONFIG, HKCC) -> kernel form. Throws RegistryError.

@@ -3,6 +3,7 @@
 #include "reset.hpp"
 
 #include "debug.hpp"
+#include "device_io.hpp"
 #include "faults.hpp"
 #include "io_manager.hpp"
 #include "pool.hpp"
@@ -15,6 +16,7 @@ void ResetAll()
 {
     // Subsystems holding pool memory reset here, before the pool.
     io::Reset();
+    io::SetSystemBufferFill(io::kSystemBufferFill);
     registry::Reset();
     pool::Reset();
     hw::Reset();

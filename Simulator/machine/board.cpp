@@ -1,6 +1,7 @@
 // Board descriptions: board.json parsing with messages that name the key at fault.
 #include "machine/board.hpp"
 
+#include <cerrno>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -41,6 +42,9 @@ uint64_t Number(const json& value, uint64_t max, const std::string& source, cons
         }
         if (text.empty() || used != text.size() || text[0] == '-' || text[0] == '+')
             Fail(source, key, "'" + text + "' is not a number (write it like \"0x2E\" or \"46\")");
+    } else if (value.is_number()) {
+        Fail(source, key,
+             "'" + value.dump() + "' is not a whole number from 0 to " + std::to_string(max));
     } else {
         Fail(source, key,
              "expected a number or a string such as \"0x2E\", found " +
@@ -112,10 +116,25 @@ void ParseFirmware(const json& firmware, Board& board, const std::string& source
 
 std::string ReadFile(const std::filesystem::path& file, const std::string& what)
 {
+    const auto fail = [&](const std::string& why) {
+        throw BoardError("cannot read " + what + " '" + file.string() + "'" +
+                         (why.empty() ? "" : ": " + why));
+    };
+    std::error_code error;
+    if (std::filesystem::is_directory(file, error))
+        fail("it is a directory");
     std::ifstream in(file, std::ios::binary);
     if (!in)
-        throw BoardError("cannot read " + what + " '" + file.string() + "'");
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        fail(std::error_code(errno, std::generic_category()).message());
+    std::string bytes;
+    try {
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } catch (const std::ios_base::failure&) {
+        fail("read error");
+    }
+    if (in.bad())
+        fail("read error");
+    return bytes;
 }
 
 Board ParseBoard(std::string_view text, const std::string& source,
@@ -126,6 +145,9 @@ Board ParseBoard(std::string_view text, const std::string& source,
         root = json::parse(text);
     } catch (const json::parse_error& error) {
         throw BoardError(source + ": not valid JSON (" + error.what() + ")");
+    } catch (const json::exception& error) {
+        // A number beyond what a double holds (1e400), for one.
+        throw BoardError(source + ": unusable JSON (" + error.what() + ")");
     }
     if (!root.is_object())
         Fail(source, "", "expected a JSON object with at least a \"chip\" key");

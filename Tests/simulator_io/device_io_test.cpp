@@ -307,6 +307,19 @@ INSTANTIATE_TEST_SUITE_P(
                       CopyCase{STATUS_INVALID_PARAMETER, 8, 8, 0},
                       CopyCase{STATUS_UNSUCCESSFUL, 8, 2, 0}));
 
+TEST_F(DeviceIoTest, ChangedFillShowsUnwrittenReplyBytes)
+{
+    // Two bytes written, six reported: the last four follow the fill in use (the fixture's
+    // reset puts the usual one back for the next test).
+    ReplyWith(STATUS_SUCCESS, 2, 6);
+    sim::io::Handle handle = Open();
+    const auto first = handle.DeviceIoControl(kAnyCode, {}, 6).output;
+    sim::io::SetSystemBufferFill(0x3C);
+    const auto second = handle.DeviceIoControl(kAnyCode, {}, 6).output;
+    EXPECT_EQ(first, (std::vector<uint8_t>{0x10, 0x11, 0xA5, 0xA5, 0xA5, 0xA5}));
+    EXPECT_EQ(second, (std::vector<uint8_t>{0x10, 0x11, 0x3C, 0x3C, 0x3C, 0x3C}));
+}
+
 TEST_F(DeviceIoTest, InformationBeyondTheOutputBufferIsReportedAndClamped)
 {
     // A 4-byte output with a 16-byte input: the system buffer holds 16 bytes, so only the user

@@ -172,6 +172,9 @@ TEST_F(RegFileTest, ErrorsNameTheLineAndNothingIsApplied)
         {"\"A\"=\"x\" trailing\n", 3, "unexpected text"},
         {"\"A\"=hex:01,2g\n", 3, "two hex digits"},
         {"\"A\"=hex:123\n", 3, "two hex digits"},
+        // A long run of digits is refused before it is added up (it overflowed an int once).
+        {"\"A\"=hex:0123456789abcdef0123456789abcdef\n", 3, "two hex digits"},
+        {"\"A\"=hex(7):ffffffffffffffffffffffff,00\n", 3, "two hex digits"},
         {"\"A\"=hex:01 02\n", 3, "two hex digits"},
         {"\"A\"=hex(12345678a):01\n", 3, "hex(N)"},
         {"\"A\"=hex()\n", 3, "hex(N)"},
@@ -195,6 +198,44 @@ TEST_F(RegFileTest, ErrorsNameTheLineAndNothingIsApplied)
         }
         EXPECT_FALSE(reg::KeyExists(kProduct + "\\P")) << "a file with an error changed the tree";
     }
+}
+
+// A regedit key path `levels` names below \REGISTRY: MACHINE, then "k" repeated.
+std::string DeepPath(size_t levels)
+{
+    std::string path = "HKEY_LOCAL_MACHINE";
+    for (size_t i = 1; i < levels; ++i)
+        path += "\\k";
+    return path;
+}
+
+std::string DeepKeyFile(size_t levels)
+{
+    return "Windows Registry Editor Version 5.00\n\n[" + DeepPath(levels) + "]\n\"v\"=dword:1\n";
+}
+
+TEST_F(RegFileTest, KeysNestAsDeepAsWindowsAllowsAndNoDeeper)
+{
+    reg::ImportRegText(DeepKeyFile(512));
+    EXPECT_EQ(reg::GetDword(DeepPath(512), "v"), 1u);
+    EXPECT_TRUE(reg::DeleteKey("HKEY_LOCAL_MACHINE\\k"));
+
+    // One level more is an error on its line; a very deep path is refused the same way rather
+    // than building a tree whose destruction exhausts the stack.
+    for (size_t levels : {513u, 200000u}) {
+        SCOPED_TRACE(levels);
+        try {
+            reg::ImportRegText(DeepKeyFile(levels));
+            ADD_FAILURE() << "accepted";
+        } catch (const reg::RegFileError& error) {
+            EXPECT_EQ(error.Line(), 3u);
+            EXPECT_NE(std::string(error.what()).find("more than 512 levels deep"),
+                      std::string::npos)
+                << std::string(error.what()).substr(0, 200);
+        }
+        EXPECT_FALSE(reg::KeyExists("HKEY_LOCAL_MACHINE\\k"));
+    }
+    EXPECT_THROW(reg::CreateKey(DeepPath(513)), reg::RegistryError);
 }
 
 TEST_F(RegFileTest, HeaderIsRequired)

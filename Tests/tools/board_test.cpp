@@ -92,7 +92,12 @@ INSTANTIATE_TEST_SUITE_P(
         Bad{R"({"chip": "NCT6776", "cpu": {"thermal_sensor": "yes"}})",
             "cpu.thermal_sensor: expected true or false"},
         Bad{R"({"chip": "NCT6776", "cpu": {"tjmax": 100}})", "cpu.tjmax: unknown key"},
-        Bad{R"({"chip": "NCT6776", "northbridge": 1.5})", "northbridge: expected a number"},
+        Bad{R"({"chip": "NCT6776", "northbridge": 1.5})",
+            "northbridge: '1.5' is not a whole number from 0 to 4294967295"},
+        Bad{R"({"chip": "NCT6776", "hwm_base": -656})", "hwm_base: '-656' is not a whole number"},
+        Bad{R"({"chip": "NCT6776", "hwm_base": 1e400})", "board.json: unusable JSON"},
+        Bad{R"({"chip": "NCT6776", "cpu": {"thermal_status": 1e19}})",
+            "cpu.thermal_status: '1e+19' is not a whole number"},
         Bad{R"({"chip": "NCT6776", "firmware": {"file": "x"}})", "firmware.file: unknown key"},
         Bad{R"({"chip": "NCT6776", "firmware": 5})", "firmware: expected a file name"}),
     [](const auto& info) { return "Case" + std::to_string(info.index); });

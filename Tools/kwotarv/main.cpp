@@ -10,6 +10,7 @@
 
 #include "backend.hpp"
 #include "commands.hpp"
+#include "option_values.hpp"
 #include "text.hpp"
 
 #if defined(_WIN32)
@@ -46,13 +47,16 @@ int Run(int argc, char** argv)
     uint64_t count = 1;
     app.add_flag("--json", json, "Print JSON instead of text");
     CLI::Option* watchOption =
-        app.add_option("--watch", watchSeconds, "read: repeat every SECONDS (fractions allowed)")
-            ->check(CLI::NonNegativeNumber)
+        app.add_option("--watch", watchSeconds,
+                       "read: repeat every SECONDS (fractions allowed, at most a day)")
+            ->transform(Strict(ParseWatchSeconds, "a number of seconds from 0 to " +
+                                                      std::to_string(int(kMaxWatchSeconds))))
             ->type_name("SECONDS");
     CLI::Option* countOption = app.add_option("--count", count,
                                               "read: number of readings (default 1, or until "
                                               "interrupted with --watch)")
-                                   ->check(CLI::PositiveNumber)
+                                   ->transform(Strict(ParseCount, "a whole number from 1 to "
+                                                                  "18446744073709551615"))
                                    ->type_name("N");
 
 #if !defined(_WIN32)
@@ -91,7 +95,12 @@ int Run(int argc, char** argv)
                      "(IOCTL_HWM_GET_CHIP_INFO)")
         ->required();
     ioctl->add_option("--input", inputText, "Input bytes in hex (\"05000000\")")->type_name("HEX");
-    ioctl->add_option("--output-length", outputLength, "Output buffer length (default 1024)")
+    ioctl
+        ->add_option("--output-length", outputLength,
+                     "Output buffer length (default 1024, at most " +
+                         std::to_string(kMaxOutputLength) + ")")
+        ->transform(Strict(ParseOutputLength,
+                           "a length from 0 to " + std::to_string(kMaxOutputLength) + " bytes"))
         ->type_name("N");
 
 #if !defined(_WIN32)

@@ -1,6 +1,7 @@
 // The Linux back end: a simulated machine (Simulator/machine) carries the requests.
 #include "simulator_backend.hpp"
 
+#include <cerrno>
 #include <fstream>
 
 #include <nlohmann/json.hpp>
@@ -108,7 +109,8 @@ machine::Board ResolveBoard(const SimulatorOptions& options)
             board.registrySource = "built-in demo board registry";
         }
         if (options.firmware) {
-            if (!std::filesystem::exists(*options.firmware))
+            std::error_code error;
+            if (!std::filesystem::exists(*options.firmware, error))
                 throw machine::BoardError("--firmware: the file '" + options.firmware->string() +
                                           "' does not exist");
             machine::UseFirmwareFile(board, *options.firmware);
@@ -121,8 +123,35 @@ machine::Board ResolveBoard(const SimulatorOptions& options)
     }
 }
 
+void CheckOutputFiles(const SimulatorOptions& options)
+{
+    const auto check = [](const std::optional<std::filesystem::path>& file, const char* option) {
+        if (!file)
+            return;
+        std::string why;
+        std::error_code error;
+        if (std::filesystem::is_directory(*file, error)) {
+            why = "it is a directory";
+        } else {
+            // Opened for appending, so that a file that is there keeps its contents until the
+            // run writes it.
+            errno = 0;
+            std::ofstream probe(*file, std::ios::binary | std::ios::app);
+            if (!probe)
+                why = errno != 0 ? std::error_code(errno, std::generic_category()).message()
+                                 : "cannot open it";
+        }
+        if (!why.empty())
+            throw ToolError(std::string(option) + ": cannot write '" + file->string() + "': " + why,
+                            kExitUsage);
+    };
+    check(options.tracePorts, "--trace-ports");
+    check(options.registryOut, "--registry-out");
+}
+
 std::unique_ptr<Backend> MakeSimulatorBackend(const SimulatorOptions& options)
 {
+    CheckOutputFiles(options);
     return std::make_unique<SimulatorBackend>(ResolveBoard(options), options);
 }
 
@@ -136,6 +165,7 @@ void WriteRegistry(const std::filesystem::path& file, const std::string& text)
 int RunCheck(const SimulatorOptions& options, const std::optional<std::string>& chipName, bool json,
              std::ostream& out, std::ostream& err)
 {
+    CheckOutputFiles(options);
     machine::Board board = ResolveBoard(options);
     std::optional<sim::hw::ChipKind> chip;
     if (chipName) {

@@ -23,6 +23,7 @@ add_executable(kwotarv
   ${KWO_TOOL_DIR}/report.cpp
   ${KWO_TOOL_DIR}/watch_pacing.cpp
   ${KWO_TOOL_DIR}/text.cpp
+  ${KWO_TOOL_DIR}/option_values.cpp
   ${KWO_TOOL_DIR}/windows_backend.cpp)
 target_include_directories(kwotarv PRIVATE ${KWO_TOOL_DIR} ${CMAKE_SOURCE_DIR}/Driver/public)
 target_include_directories(kwotarv SYSTEM PRIVATE ${KWO_TOOL_HEADERS})
