@@ -15,8 +15,9 @@ demo_packages=(
 )
 
 # The test suite: GoogleTest, the real driver images (mingw-w64 for x86 and x64, the image
-# checks), the peers the tests start (qemu makes a real firmware dump), and clang with its
-# libFuzzer runtime for the fuzz targets.
+# checks), the peers the tests start (qemu makes a real firmware dump; Wine runs the real image,
+# with the replacement HAL built by the posix-thread mingw-w64), and clang with its libFuzzer
+# runtime for the fuzz targets.
 test_packages=(
   libgtest-dev libgmock-dev
   g++-mingw-w64-i686-win32 mingw-w64-i686-dev binutils-mingw-w64-i686
@@ -24,9 +25,10 @@ test_packages=(
   python3 python3-pefile
   qemu-system-x86 seabios
   clang-14 libclang-rt-14-dev
+  wine wine32:i386 g++-mingw-w64-i686-posix
 )
 # Foreign architectures the test packages need (name:arch entries above).
-test_architectures=()
+test_architectures=(i386)
 
 case "$job" in
   demo) packages=("${demo_packages[@]}") architectures=() ;;

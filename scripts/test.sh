@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds the host build (with the real driver image cross-built beside
 # it) and runs every test; then runs the suite again under the address+undefined and the thread
-# sanitizers, and every fuzz target for 30 s (scripts/fuzz.sh). Set KWOTARV_SANITIZERS=0 to skip
-# the sanitizer runs, KWOTARV_FUZZ=0 to skip the fuzzing.
+# sanitizers, and every fuzz target for 30 s (scripts/fuzz.sh). The host run includes the real
+# image under Wine (test_wine, about 3 minutes on two cores). Set KWOTARV_SANITIZERS=0 to skip
+# the sanitizer runs, KWOTARV_FUZZ=0 to skip the fuzzing, KWOTARV_WINE=0 to skip Wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 bash scripts/setup.sh test
 jobs=$(nproc)
+export KWOTARV_WINE=${KWOTARV_WINE:-1}
 
 run_preset() {
   local preset=$1

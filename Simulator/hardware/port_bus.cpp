@@ -171,7 +171,7 @@ void PortBus::StartTrace(const std::filesystem::path& file)
     trace_.clear();
     traceFile_.close();
     if (!file.empty()) {
-        traceFile_.open(file, std::ios::out | std::ios::trunc);
+        traceFile_.open(file, std::ios::out | std::ios::binary | std::ios::trunc);
         if (!traceFile_)
             throw std::runtime_error("cannot write the port trace to " + file.string());
     }

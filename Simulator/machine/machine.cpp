@@ -18,6 +18,7 @@
 #include "kernel/pool.hpp"
 #include "kernel/reset.hpp"
 #include "lifecycle/lifecycle.h"
+#include "machine/board_hardware.hpp"
 #include "machine/check.hpp"
 #include "machine/driver_image.hpp"
 #include "machine/product_name.hpp"
@@ -30,13 +31,6 @@ namespace {
 
 constexpr const char16_t* kServicePath =
     u"\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\KwoTarv";
-
-// The AMD northbridge function that carries the temperature register (D18F3).
-constexpr uint32_t kNorthbridgeDevice = 0x18;
-constexpr uint32_t kNorthbridgeFunction = 3;
-constexpr uint32_t kNorthbridgeTemperatureOffset = 0xA4;
-constexpr uint16_t kAmdVendorId = 0x1022;
-constexpr uint16_t kNorthbridgeDeviceId = 0x1203;
 
 // The simulated kernel is process-wide: one machine at a time.
 std::atomic<bool> gMachineExists{false};
@@ -70,6 +64,19 @@ void PoolLeftovers(std::vector<std::string>& out)
 }
 
 } // namespace
+
+void ImportBoardRegistry(const Board& board)
+{
+    if (board.registryText.empty())
+        return;
+    try {
+        registry::ImportRegText(board.registryText);
+    } catch (const registry::RegistryError& error) {
+        throw BoardError(
+            (board.registrySource.empty() ? std::string("registry") : board.registrySource) +
+            ": " + error.what());
+    }
+}
 
 struct Machine::State {
     bool poweredOff = false;
@@ -114,35 +121,11 @@ StartOutcome Machine::PowerOn()
 
     // Hardware.
     hw::Hardware& hardware = hw::Current();
-    if (board_.chip != hw::ChipKind::None) {
-        hw::SuperIoConfig config = hw::SuperIoConfig::For(board_.chip);
-        config.id = ChipIdOf(board_);
-        config.configPort = board_.configPort;
-        config.hwmBase = board_.hwmBase;
-        config.registers = board_.registers;
-        s.chip = &hardware.InstallSuperIo(config);
-    }
-    hardware.cpu.SetDigitalThermalSensor(board_.cpu.thermalSensor);
-    hardware.cpu.SetThermalStatus(board_.cpu.thermalStatus);
-    if (board_.northbridge) {
-        hardware.pci.AddFunction(0, kNorthbridgeDevice, kNorthbridgeFunction, kAmdVendorId,
-                                 kNorthbridgeDeviceId);
-        hardware.pci.SetConfigDword(0, kNorthbridgeDevice, kNorthbridgeFunction,
-                                    kNorthbridgeTemperatureOffset, *board_.northbridge);
-    }
-    hardware.memory.SetFirmwareImage(FirmwareImage(board_));
+    s.chip = InstallBoardHardware(board_, hardware);
 
     // Registry: the installed service and the board configuration.
     InstallService();
-    if (!board_.registryText.empty()) {
-        try {
-            registry::ImportRegText(board_.registryText);
-        } catch (const registry::RegistryError& error) {
-            throw BoardError(
-                (board_.registrySource.empty() ? std::string("registry") : board_.registrySource) +
-                ": " + error.what());
-        }
-    }
+    ImportBoardRegistry(board_);
 
     if (!options_.traceFile.empty())
         hardware.ports.StartTrace(options_.traceFile);

@@ -67,6 +67,10 @@ struct ShutdownReport {
     bool Clean() const { return leftovers.empty() && faults.empty(); }
 };
 
+// Imports the board's registry configuration into the simulated registry; BoardError names the
+// file when it is not a usable regedit file.
+void ImportBoardRegistry(const Board& board);
+
 class Machine {
   public:
     explicit Machine(Board board, MachineOptions options = {});

@@ -1,0 +1,53 @@
+// kwotarv-wine-session, run by scripts/kwotarv-wine (not meant to be run by hand):
+//   kwotarv-wine-session board DIR [--board B] [--firmware F] [--registry R]
+//   kwotarv-wine-session registry WINE_EXPORT OUTPUT
+// Errors are reported as kwotarv reports them ("kwotarv: ..."), with its exit statuses.
+#include <iostream>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "registry_export.hpp"
+#include "session_board.hpp"
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"The host side of a kwotarv-wine session.", "kwotarv-wine-session"};
+    app.require_subcommand(1);
+    kwotarv::SimulatorOptions options;
+    std::string directory, board, firmware, registry, wineExport, output;
+    CLI::App* boardCommand = app.add_subcommand("board", "Resolve and write the session's board");
+    boardCommand->add_option("DIR", directory)->required();
+    auto* boardOption = boardCommand->add_option("--board", board);
+    auto* firmwareOption = boardCommand->add_option("--firmware", firmware);
+    auto* registryOption = boardCommand->add_option("--registry", registry);
+    CLI::App* registryCommand =
+        app.add_subcommand("registry", "Convert Wine's export of the service key");
+    registryCommand->add_option("WINE_EXPORT", wineExport)->required();
+    registryCommand->add_option("OUTPUT", output)->required();
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        return app.exit(error) == 0 ? kwotarv::kExitSuccess : kwotarv::kExitUsage;
+    }
+    try {
+        if (boardCommand->parsed()) {
+            if (boardOption->count() > 0)
+                options.board = board;
+            if (firmwareOption->count() > 0)
+                options.firmware = firmware;
+            if (registryOption->count() > 0)
+                options.registry = registry;
+            kwotarv::WriteSessionBoard(options, directory);
+        } else {
+            kwotarv::ConvertRegistryExport(wineExport, output);
+        }
+    } catch (const kwotarv::ToolError& error) {
+        std::cerr << "kwotarv: " << error.what() << "\n";
+        return error.ExitCode();
+    } catch (const std::exception& error) {
+        std::cerr << "kwotarv: unexpected failure: " << error.what() << "\n";
+        return kwotarv::kExitFailure;
+    }
+    return kwotarv::kExitSuccess;
+}

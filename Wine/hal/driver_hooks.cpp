@@ -1,0 +1,224 @@
+// Hooks on the loaded driver: import slots, instruction sites, and the exception handler.
+//  - MmMapIoSpace/MmUnmapIoSpace: Wine's return NULL (there is no physical memory to map), so
+//    the driver's import slots are pointed at the simulated physical memory (firmware image).
+//  - CPUID/RDMSR: carried out on the simulated processor at the patched sites (UD2).
+//  - IofCompleteRequest: observed for the start status (start_observer.hpp).
+//  - DbgPrint: Wine's writes to its debug channel only; the driver's import slot is pointed at
+//    the HAL's (debug_print.hpp), which writes the text to debug.txt.
+#include "driver_hooks.hpp"
+#include "debug_print.hpp"
+#include "start_observer.hpp"
+
+#include <windows.h>
+
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "hardware/hardware.hpp"
+#include "kernel/text.hpp"
+#include "session.hpp"
+
+namespace kwohal {
+
+namespace {
+
+constexpr ULONG kDllNotificationLoaded = 1;   // LDR_DLL_NOTIFICATION_REASON_LOADED
+constexpr ULONG kDllNotificationUnloaded = 2; // LDR_DLL_NOTIFICATION_REASON_UNLOADED
+
+struct LoaderString {
+    USHORT Length;
+    USHORT MaximumLength;
+    PWSTR Buffer;
+};
+struct DllNotificationData {
+    ULONG Flags;
+    const LoaderString* FullDllName;
+    const LoaderString* BaseDllName;
+    PVOID DllBase;
+    ULONG SizeOfImage;
+};
+using DllNotification = VOID(CALLBACK*)(ULONG reason, const DllNotificationData* data, PVOID);
+using RegisterDllNotification = LONG(NTAPI*)(ULONG, DllNotification, PVOID, PVOID*);
+
+SiteTable gSites;
+uint8_t* gDriverBase = nullptr;
+size_t gDriverSize = 0;
+bool gSitesPatched = false;
+
+// The processor registers the emulation reads and writes.
+#if defined(_WIN64)
+DWORD64& InstructionPointer(CONTEXT& c)
+{
+    return c.Rip;
+}
+#define KWO_REG(c, name) (c).R##name
+#else
+DWORD& InstructionPointer(CONTEXT& c)
+{
+    return c.Eip;
+}
+#define KWO_REG(c, name) (c).E##name
+#endif
+
+bool InDriver(const void* address)
+{
+    const auto* p = static_cast<const uint8_t*>(address);
+    return gDriverBase != nullptr && p >= gDriverBase && p < gDriverBase + gDriverSize;
+}
+
+PVOID WINAPI SimulatedMmMapIoSpace(LARGE_INTEGER address, SIZE_T length, int /*cacheType*/)
+{
+    void* mapped = nullptr;
+    if (address.QuadPart >= 0)
+        mapped = sim::hw::Current().memory.Map(static_cast<uint64_t>(address.QuadPart), length);
+    FlushModelFaults();
+    return mapped;
+}
+
+VOID WINAPI SimulatedMmUnmapIoSpace(PVOID address, SIZE_T length)
+{
+    sim::hw::Current().memory.Unmap(address, length);
+    FlushModelFaults();
+}
+
+// The driver's import slot for a routine, or nullptr.
+ULONG_PTR* ImportSlot(const char* dll, const char* routine)
+{
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(gDriverBase);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(gDriverBase + dos->e_lfanew);
+    const auto& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* d =
+             reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(gDriverBase + directory.VirtualAddress);
+         d->Name != 0; ++d) {
+        if (_stricmp(reinterpret_cast<const char*>(gDriverBase + d->Name), dll) != 0)
+            continue;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(gDriverBase + d->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(gDriverBase + d->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                continue;
+            const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(
+                gDriverBase + names->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), routine) == 0)
+                return reinterpret_cast<ULONG_PTR*>(&slots->u1.Function);
+        }
+    }
+    return nullptr;
+}
+
+void WriteSlot(ULONG_PTR* slot, const void* routine)
+{
+    DWORD old = 0;
+    VirtualProtect(slot, sizeof(*slot), PAGE_READWRITE, &old);
+    *slot = reinterpret_cast<ULONG_PTR>(routine);
+    VirtualProtect(slot, sizeof(*slot), old, &old);
+}
+
+// Points an ntoskrnl import of the driver at the HAL's routine; a fault when it has none.
+void ReplaceImport(const char* routine, const void* replacement)
+{
+    if (ULONG_PTR* slot = ImportSlot("ntoskrnl.exe", routine))
+        WriteSlot(slot, replacement);
+    else
+        Fault(std::string("the driver imports no ") + routine);
+}
+
+void EmulateCpuid(CONTEXT& c)
+{
+    const auto r = sim::hw::Current().cpu.Cpuid(static_cast<uint32_t>(KWO_REG(c, ax)));
+    KWO_REG(c, ax) = r[0];
+    KWO_REG(c, bx) = r[1];
+    KWO_REG(c, cx) = r[2];
+    KWO_REG(c, dx) = r[3];
+}
+
+void EmulateRdmsr(CONTEXT& c)
+{
+    const uint64_t value = sim::hw::Current().cpu.ReadMsr(static_cast<uint32_t>(KWO_REG(c, cx)));
+    KWO_REG(c, ax) = static_cast<uint32_t>(value);
+    KWO_REG(c, dx) = static_cast<uint32_t>(value >> 32);
+    FlushModelFaults();
+}
+
+LONG CALLBACK OnException(EXCEPTION_POINTERS* info)
+{
+    const EXCEPTION_RECORD& record = *info->ExceptionRecord;
+    CONTEXT& c = *info->ContextRecord;
+    const auto* ip = reinterpret_cast<const uint8_t*>(InstructionPointer(c));
+    if (!InDriver(ip))
+        return EXCEPTION_CONTINUE_SEARCH;
+    const auto rva = static_cast<uint32_t>(ip - gDriverBase);
+    const InstructionSite* site = gSitesPatched ? FindSite(gSites, rva) : nullptr;
+    if (record.ExceptionCode == EXCEPTION_ILLEGAL_INSTRUCTION && site != nullptr) {
+        if (site->instruction == Instruction::Cpuid)
+            EmulateCpuid(c);
+        else
+            EmulateRdmsr(c);
+        InstructionPointer(c) += site->bytes.size();
+        return EXCEPTION_CONTINUE_EXECUTION;
+    }
+    Fault("exception " + sim::text::Hex(record.ExceptionCode, 8) + " in the driver at RVA " +
+          sim::text::Hex(rva) + (site == nullptr ? " (not a listed instruction site)" : ""));
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+bool IsDriver(const DllNotificationData* data)
+{
+    if (data == nullptr || data->BaseDllName == nullptr)
+        return false;
+    const std::wstring name(data->BaseDllName->Buffer, data->BaseDllName->Length / sizeof(wchar_t));
+    return _wcsicmp(name.c_str(), kDriverImageName) == 0;
+}
+
+VOID CALLBACK OnDllNotification(ULONG reason, const DllNotificationData* data, PVOID)
+{
+    if (!IsDriver(data))
+        return;
+    if (reason == kDllNotificationUnloaded) {
+        Log("driver unloaded");
+        sim::hw::Current().memory.ReportOutstandingMappings();
+        FlushModelFaults();
+        gDriverBase = nullptr;
+        gSitesPatched = false;
+        return;
+    }
+    if (reason != kDllNotificationLoaded)
+        return;
+    gDriverBase = static_cast<uint8_t*>(data->DllBase);
+    gDriverSize = data->SizeOfImage;
+    Log("driver loaded");
+    try {
+        sim::hw::Current().ports.StartTrace(SessionDirectory() / "ports.trace");
+    } catch (const std::exception& error) {
+        Fault(error.what());
+    }
+    ReplaceImport("MmMapIoSpace", reinterpret_cast<void*>(SimulatedMmMapIoSpace));
+    ReplaceImport("MmUnmapIoSpace", reinterpret_cast<void*>(SimulatedMmUnmapIoSpace));
+    ReplaceImport("DbgPrint", reinterpret_cast<void*>(SimulatedDbgPrint));
+    if (ULONG_PTR* slot = ImportSlot("ntoskrnl.exe", "IofCompleteRequest"))
+        WriteSlot(slot, StartObserver(reinterpret_cast<void*>(*slot)));
+    else
+        Fault("the driver imports no IofCompleteRequest");
+    const std::string mismatch = PatchSites(gDriverBase, gSites);
+    if (!mismatch.empty()) {
+        Fault("instruction sites not patched: " + mismatch);
+        return;
+    }
+    gSitesPatched = true;
+    Log("patched " + std::to_string(gSites.sites.size()) + " instruction sites");
+}
+
+} // namespace
+
+bool InstallDriverHooks(SiteTable sites)
+{
+    gSites = std::move(sites);
+    AddVectoredExceptionHandler(1, OnException);
+    auto reg = reinterpret_cast<RegisterDllNotification>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "LdrRegisterDllNotification")));
+    PVOID cookie = nullptr;
+    return reg != nullptr && reg(0, OnDllNotification, nullptr, &cookie) >= 0;
+}
+
+} // namespace kwohal
