@@ -26,6 +26,7 @@ test_packages=(
   qemu-system-x86 seabios
   clang-14 libclang-rt-14-dev
   wine wine32:i386 g++-mingw-w64-i686-posix
+  wine64 g++-mingw-w64-x86-64-posix
 )
 # Foreign architectures the test packages need (name:arch entries above).
 test_architectures=(i386)
