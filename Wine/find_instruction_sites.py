@@ -1,6 +1,8 @@
 #!/usr/bin/python3
-"""Writes the table of the driver image's CPUID and RDMSR instructions (kwotarv.sites) for the
-replacement HAL that runs the image under Wine (Wine/hal/instruction_sites.hpp has the format).
+"""Writes the table of the driver image's CPUID, RDMSR and port instructions (kwotarv.sites) for
+the replacement HAL that runs the image under Wine (Wine/hal/instruction_sites.hpp has the
+format). The x86 image reaches ports through HAL.dll's READ_PORT_UCHAR/WRITE_PORT_UCHAR; the x64
+DDK makes those inline IN and OUT instructions, listed here in their byte forms.
 
     find_instruction_sites.py OBJDUMP IMAGE OUTPUT
 
@@ -13,6 +15,8 @@ import subprocess
 import sys
 
 HANDLED = {"cpuid", "rdmsr"}
+# Byte-sized port access: IN AL,DX / OUT DX,AL and IN AL,imm8 / OUT imm8,AL.
+PORT_OPCODES = {"ec": "in", "ee": "out", "e4": "in", "e6": "out"}
 PRIVILEGED = {"wrmsr", "rdtscp", "rdpmc", "in", "out", "ins", "outs", "cli", "sti", "hlt",
               "invlpg", "wbinvd", "lgdt", "lidt", "lmsw", "clts", "xsetbv"}
 INSTRUCTION = re.compile(r"^\s*([0-9a-f]+):\s+((?:[0-9a-f]{2} )+)\s*([a-z][a-z0-9.]*)")
@@ -35,7 +39,7 @@ def main():
     tool, image, output = sys.argv[1:]
     headers = objdump(tool, "-p", image)
     base = header_value(headers, "ImageBase")
-    lines = ["# CPUID and RDMSR sites of %s (generated; RVA and instruction bytes)" % image,
+    lines = ["# CPUID, RDMSR and port instruction sites of %s (generated; RVA and instruction bytes)" % image,
              "image 0x%x 0x%x" % (header_value(headers, "SizeOfImage"),
                                   header_value(headers, "CheckSum"))]
     for line in objdump(tool, "-d", image).splitlines():
@@ -43,10 +47,14 @@ def main():
         if not match:
             continue
         address, raw, mnemonic = match.groups()
+        code = raw.replace(" ", "")
+        if mnemonic in ("in", "out") and PORT_OPCODES.get(code[:2]) == mnemonic:
+            lines.append("%s 0x%x %s" % (mnemonic, int(address, 16) - base, code))
+            continue
         if mnemonic in PRIVILEGED:
             sys.exit("find_instruction_sites: %s at 0x%s cannot run under Wine" % (mnemonic, address))
         if mnemonic in HANDLED:
-            lines.append("%s 0x%x %s" % (mnemonic, int(address, 16) - base, raw.replace(" ", "")))
+            lines.append("%s 0x%x %s" % (mnemonic, int(address, 16) - base, code))
     with open(output, "w") as out:
         out.write("\n".join(lines) + "\n")
 

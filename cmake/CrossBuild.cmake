@@ -33,27 +33,23 @@ foreach(arch ${KWOTARV_TARGET_ARCHS})
 endforeach()
 
 # The programs that run the image under Wine (Wine/CMakeLists.txt), one cross build per
-# architecture (i686, amd64) with the posix-thread toolchain
-# cmake/<triple>-w64-mingw32-posix.cmake, into build/<preset>/wine-<arch>, where
-# scripts/kwotarv-wine --arch finds them.
-set(KWOTARV_WINE_ARCHES i686 CACHE STRING "architectures of the Wine test programs")
-set(KWO_WINE_TRIPLE_i686 i686)
-set(KWO_WINE_TRIPLE_amd64 x86_64)
+# architecture of KWOTARV_WINE_ARCHES with the posix-thread toolchain
+# cmake/<triplet>-posix.cmake, into build/<preset>/wine-<arch>, where scripts/kwotarv-wine
+# --arch finds them.
 foreach(arch ${KWOTARV_WINE_ARCHES})
-  set(triple ${KWO_WINE_TRIPLE_${arch}})
-  if(NOT triple)
-    message(FATAL_ERROR "KWOTARV_WINE_ARCHES: '${arch}' is not an architecture (i686, amd64)")
+  if(NOT arch IN_LIST KWOTARV_TARGET_ARCHS)
+    message(FATAL_ERROR "KWOTARV_WINE_ARCHES: '${arch}' is not one of ${KWOTARV_TARGET_ARCHS}")
   endif()
-  find_program(KWO_WINE_CXX_${arch} ${triple}-w64-mingw32-g++-posix)
+  set(triplet ${KWO_ARCH_${arch}_TRIPLET})
+  find_program(KWO_WINE_CXX_${arch} ${triplet}-g++-posix)
   if(NOT KWO_WINE_CXX_${arch})
-    message(FATAL_ERROR "${triple}-w64-mingw32-g++-posix not found: install "
-                        "g++-mingw-w64-${triple}-posix (scripts/setup.sh test), or configure "
-                        "with -DKWOTARV_CROSS_BUILD=OFF")
+    message(FATAL_ERROR "${triplet}-g++-posix not found: run scripts/setup.sh test, or "
+                        "configure with -DKWOTARV_CROSS_BUILD=OFF")
   endif()
   ExternalProject_Add(kwo_wine_${arch}
     SOURCE_DIR ${CMAKE_SOURCE_DIR}/Wine
     BINARY_DIR ${CMAKE_BINARY_DIR}/wine-${arch}
-    CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/${triple}-w64-mingw32-posix.cmake
+    CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/${triplet}-posix.cmake
                -DCMAKE_BUILD_TYPE=Release
                -DCMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER}
     BUILD_ALWAYS ON

@@ -32,4 +32,8 @@ if(NOT KWOTARV_TARGET)
   endforeach()
   set(KWOTARV_TARGET_DIR ${KWOTARV_TARGET_DIR_i686}) # the primary image
   set(KWOTARV_PACKAGE_DIR ${CMAKE_BINARY_DIR}/package)
+  # The architectures whose image runs under Wine in the tests (cmake/CrossBuild.cmake builds
+  # their HAL and helpers, Tests/wine runs every board on each).
+  set(KWOTARV_WINE_ARCHES ${KWOTARV_TARGET_ARCHS} CACHE STRING
+      "architectures whose image the Wine tests run (i686, amd64)")
 endif()

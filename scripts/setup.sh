@@ -27,7 +27,7 @@ test_packages=(
   clang-14 libclang-rt-14-dev
   # kwotarv serve's peers: HTTP client, Prometheus and promtool, node_exporter, a browser;
   # Wine for the real image and kwotarv.exe; Google Benchmark for the benchmarks.
-  libcpp-httplib-dev prometheus prometheus-node-exporter chromium wine wine32:i386
+  libcpp-httplib-dev prometheus prometheus-node-exporter chromium wine wine32:i386 wine64
   libbenchmark-dev
 )
 # Foreign architectures the test packages need (name:arch entries above).

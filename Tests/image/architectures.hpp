@@ -35,7 +35,7 @@ struct TargetArchitecture {
     KWOTARV_IMAGE_DIR_##ARCH, KWOTARV_MINGW_NM_##ARCH, KWOTARV_MINGW_LIB_DIR_##ARCH,               \
         KWOTARV_PACKAGE_SUBDIR_##ARCH
 #else
-#define KWO_ARCH_PATHS(ARCH) "", "", "", ""
+#define KWO_ARCH_PATHS(ARCH) "", "", "", KWOTARV_PACKAGE_SUBDIR_##ARCH
 #endif
 
 inline const std::vector<TargetArchitecture>& TargetArchitectures()
@@ -65,6 +65,16 @@ inline std::string ArchitectureName(const ::testing::TestParamInfo<TargetArchite
 inline bool ImagesExpected()
 {
     return KWOTARV_IMAGE_EXPECTED != 0;
+}
+
+// The installation package the host build collects from every architecture's cross build.
+inline std::filesystem::path PackageDir()
+{
+#if KWOTARV_IMAGE_EXPECTED
+    return KWOTARV_PACKAGE_DIR;
+#else
+    return {};
+#endif
 }
 
 } // namespace imagetest

@@ -257,7 +257,7 @@ TEST_P(InstallationFileTest, PlatformCopiesItsOwnImage)
 
     if (!imagetest::ImagesExpected())
         GTEST_SKIP() << "configured without the cross build: no package to compare";
-    const fs::path package = KWOTARV_PACKAGE_DIR;
+    const fs::path package = imagetest::PackageDir();
     EXPECT_EQ(ReadText(package / "kwotarv.inf"),
               ReadText(fs::path(KWOTARV_SOURCE_DIR) / "Install/kwotarv.inf"));
     const fs::path packaged = package / (*image)[1] / "kwotarv.sys";

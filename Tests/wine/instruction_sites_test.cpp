@@ -1,7 +1,7 @@
-// The CPUID/RDMSR site table the replacement HAL patches by (kwotarv.sites, made from the image
-// at build time): it lists exactly the instructions the driver's sources use and belongs to the
-// image beside it; and a table that does not match the loaded image is a fault that fails the
-// run instead of letting the instructions reach the host processor.
+// The CPUID/RDMSR (and on x64 IN/OUT) site table the replacement HAL works by (kwotarv.sites, made
+// from the image at build time): it lists exactly the instructions the driver's sources use and
+// belongs to the image beside it; and a table that does not match the loaded image is a fault that
+// fails the run instead of letting the instructions reach the host processor.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -94,6 +94,30 @@ TEST_F(InstructionSites, ListEveryCpuidAndRdmsrOfTheDriverSources)
         EXPECT_EQ(bytes, "0fa2");
     for (const auto& bytes : sites.bytes["rdmsr"])
         EXPECT_EQ(bytes, "0f32");
+}
+
+// The x64 DDK makes READ_PORT_UCHAR and WRITE_PORT_UCHAR inline IN and OUT instructions, which
+// the HAL carries out at their sites; the x86 image calls HAL.dll for them and has none.
+TEST_F(InstructionSites, ListThePortInstructionsOfTheX64ImageInTheirByteForms)
+{
+    const fs::path amd64 = fs::path(KWOTARV_BINARY_DIR) / "target-amd64" / "kwotarv.sites";
+    if (!fs::exists(amd64))
+        GTEST_SKIP() << "no x64 image in this build";
+    SiteFile sites = ReadSites(amd64);
+    // The x64 compiler may inline a helper into several callers: a use is at least one site.
+    EXPECT_GE(sites.bytes["cpuid"].size(), SourceUses("__cpuid"));
+    EXPECT_GE(sites.bytes["rdmsr"].size(), SourceUses("__readmsr"));
+    ASSERT_FALSE(sites.bytes["in"].empty());
+    ASSERT_FALSE(sites.bytes["out"].empty());
+    const std::regex in("ec|e4[0-9a-f]{2}");
+    const std::regex out("ee|e6[0-9a-f]{2}");
+    for (const auto& bytes : sites.bytes["in"])
+        EXPECT_TRUE(std::regex_match(bytes, in)) << bytes;
+    for (const auto& bytes : sites.bytes["out"])
+        EXPECT_TRUE(std::regex_match(bytes, out)) << bytes;
+
+    SiteFile x86 = ReadSites(kTarget / "kwotarv.sites");
+    EXPECT_TRUE(x86.bytes["in"].empty() && x86.bytes["out"].empty());
 }
 
 TEST_F(InstructionSites, BelongToTheImageBesideThem)

@@ -7,6 +7,8 @@
 // is unloaded, and what it publishes in the registry equals the host build's.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <algorithm>
 #include <filesystem>
 
@@ -130,29 +132,33 @@ std::string Text(const sim::registry::Value& value)
     return sim::text::Utf16ToUtf8(units);
 }
 
-class WineEquivalence : public testing::TestWithParam<std::string> {
+// One board with one architecture's image and kwotarv.exe: the same host run is the reference
+// for every architecture.
+class WineEquivalence : public testing::TestWithParam<std::tuple<std::string, std::string>> {
   protected:
     void SetUp() override
     {
         if (auto why = winetest::WhyNoWine())
             GTEST_SKIP() << *why;
     }
+    std::string Board() const { return Absolute(std::get<0>(GetParam())); }
+    const std::string& Arch() const { return std::get<1>(GetParam()); }
 };
 
 TEST_P(WineEquivalence, SameOutputTracesAndRegistryAsTheHostBuild)
 {
-    const std::string board = Absolute(GetParam());
+    const std::string board = Board();
     const tooltest::ToolRun usage = tooltest::RunProgram({KWOTARV_TOOL, "--board", board, "read"});
     if (usage.exitCode == 2) {
         // A board the tool refuses before anything runs: the same refusal, word for word.
-        const tooltest::ToolRun wine = winetest::RunLauncher({"--board", board, "read"});
+        const tooltest::ToolRun wine = winetest::RunLauncher(Arch(), {"--board", board, "read"});
         EXPECT_EQ(wine.exitCode, 2);
         EXPECT_EQ(wine.err, usage.err);
         EXPECT_EQ(wine.out, usage.out);
         return;
     }
 
-    const winetest::BatchSession wine = winetest::RunBatch(board, kCommands);
+    const winetest::BatchSession wine = winetest::RunBatch(Arch(), board, kCommands);
     ASSERT_EQ(wine.launcher.exitCode, 0) << wine.launcher.err;
     EXPECT_EQ(wine.faults, "") << "the HAL reported faults";
     EXPECT_NE(wine.halLog.find("driver unloaded"), std::string::npos) << wine.halLog;
@@ -203,11 +209,11 @@ TEST_P(WineEquivalence, SameOutputTracesAndRegistryAsTheHostBuild)
 // the host tool's for the same command line.
 TEST_P(WineEquivalence, OneLauncherCallGivesTheHostToolsOutputAndTrace)
 {
-    const std::string board = Absolute(GetParam());
+    const std::string board = Board();
     tooltest::ScratchDir scratch;
     const std::string trace = scratch.Path("trace");
     const tooltest::ToolRun wine =
-        winetest::RunLauncher({"--board", board, "--trace-ports", trace, "read", "--json"});
+        winetest::RunLauncher(Arch(), {"--board", board, "--trace-ports", trace, "read", "--json"});
     const HostRun host = RunHost(board, {"read", "--json"});
     EXPECT_EQ(wine.exitCode, host.run.exitCode) << wine.err;
     EXPECT_EQ(wine.out, host.run.out);
@@ -215,16 +221,19 @@ TEST_P(WineEquivalence, OneLauncherCallGivesTheHostToolsOutputAndTrace)
         EXPECT_EQ(tooltest::ReadText(trace), host.trace);
 }
 
-std::string TestName(const testing::TestParamInfo<std::string>& info)
+std::string TestName(const testing::TestParamInfo<std::tuple<std::string, std::string>>& info)
 {
-    std::string name = info.param;
+    std::string name = std::get<0>(info.param) + "_" + std::get<1>(info.param);
     for (char& c : name)
         if (!std::isalnum(static_cast<unsigned char>(c)))
             c = '_';
     return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Boards, WineEquivalence, testing::ValuesIn(AllBoards()), TestName);
+INSTANTIATE_TEST_SUITE_P(Boards, WineEquivalence,
+                         testing::Combine(testing::ValuesIn(AllBoards()),
+                                          testing::ValuesIn(winetest::WineArchitectures())),
+                         TestName);
 
 } // namespace
 

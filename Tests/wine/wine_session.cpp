@@ -51,19 +51,36 @@ std::optional<std::string> WhyNoWine()
     if (const char* wine = std::getenv("KWOTARV_WINE"); wine != nullptr && std::string(wine) == "0")
         return "the Wine stage is switched off (KWOTARV_WINE=0)";
     if (!OnPath("wine") || !OnPath("wineserver"))
-        return "Wine is not installed (scripts/setup.sh test installs wine and wine32:i386)";
+        return "Wine is not installed (scripts/setup.sh test installs wine, wine32:i386 and "
+               "wine64)";
     return std::nullopt;
 #endif
 }
 
-tooltest::ToolRun RunLauncher(const std::vector<std::string>& args)
+// KWOTARV_WINE_ARCHES: the architectures, separated by commas.
+std::vector<std::string> WineArchitectures()
 {
-    std::vector<std::string> argv{KWOTARV_WINE_LAUNCHER};
+    std::vector<std::string> arches;
+    std::string list = KWOTARV_WINE_ARCHES;
+    for (size_t start = 0; start < list.size();) {
+        size_t end = list.find(',', start);
+        if (end == std::string::npos)
+            end = list.size();
+        if (end > start)
+            arches.push_back(list.substr(start, end - start));
+        start = end + 1;
+    }
+    return arches;
+}
+
+tooltest::ToolRun RunLauncher(const std::string& arch, const std::vector<std::string>& args)
+{
+    std::vector<std::string> argv{KWOTARV_WINE_LAUNCHER, "--arch", arch};
     argv.insert(argv.end(), args.begin(), args.end());
     return tooltest::RunProgram(std::move(argv));
 }
 
-BatchSession RunBatch(const std::string& board,
+BatchSession RunBatch(const std::string& arch, const std::string& board,
                       const std::vector<std::vector<std::string>>& commands)
 {
     BatchSession session;
@@ -78,7 +95,7 @@ BatchSession RunBatch(const std::string& board,
             file << "\n";
         }
     }
-    session.launcher = RunLauncher({"--board", board, "--batch", list, "--batch-out", out});
+    session.launcher = RunLauncher(arch, {"--board", board, "--batch", list, "--batch-out", out});
     auto read = [&](const std::string& name) { return tooltest::ReadText(out + "/" + name); };
     session.startStatus = read("start.status");
     if (!session.startStatus.empty() && session.startStatus.back() == '\n')

@@ -37,12 +37,16 @@ struct BatchSession {
     std::unique_ptr<tooltest::ScratchDir> files; // holds the session's files
 };
 
-// Every command (the words of one kwotarv command line) in one session on `board`.
-BatchSession RunBatch(const std::string& board,
+// The architectures whose image, kwotarv.exe and HAL the build made for Wine (i686, amd64).
+std::vector<std::string> WineArchitectures();
+
+// Every command (the words of one kwotarv command line) in one session on `board`, with the
+// image and kwotarv.exe of `arch`.
+BatchSession RunBatch(const std::string& arch, const std::string& board,
                       const std::vector<std::vector<std::string>>& commands);
 
-// One launcher call: scripts/kwotarv-wine ARGS.
-tooltest::ToolRun RunLauncher(const std::vector<std::string>& args);
+// One launcher call: scripts/kwotarv-wine --arch ARCH ARGS.
+tooltest::ToolRun RunLauncher(const std::string& arch, const std::vector<std::string>& args);
 
 // Wine builds the device interface's symbolic link from the lower-cased device instance ID
 // ("\??\root#kwotarv#0000#{...}"), where the host build keeps the ID as the device was created

@@ -4,6 +4,8 @@
 //  - CPUID/RDMSR: carried out on the simulated processor at the patched sites (UD2).
 //  - ExAllocatePoolWithTag/ExFreePool(WithTag): the simulated pool (pool_hooks.hpp).
 //  - ZwOpenKey/ZwClose: counted, keys left open at unload reported (key_handles.hpp).
+//  - IN/OUT (the x64 image's inline port access): carried out on the simulated port bus at the
+//    listed sites, where they fault as privileged instructions in user mode.
 //  - IofCompleteRequest: observed for the start status (start_observer.hpp).
 //  - DbgPrint: Wine's writes to its debug channel only; the driver's import slot is pointed at
 //    the HAL's (debug_print.hpp), which writes the text to debug.txt.
@@ -157,6 +159,21 @@ void EmulateRdmsr(CONTEXT& c)
     FlushModelFaults();
 }
 
+// IN AL,DX / IN AL,imm8 and OUT DX,AL / OUT imm8,AL on the simulated port bus, which records
+// them in the trace as READ_PORT_UCHAR and WRITE_PORT_UCHAR do on x86.
+void EmulatePort(CONTEXT& c, const InstructionSite& site)
+{
+    const uint16_t port =
+        site.bytes.size() == 2 ? site.bytes[1] : static_cast<uint16_t>(KWO_REG(c, dx));
+    if (site.instruction == Instruction::In) {
+        const uint8_t value = sim::hw::Current().ports.Read(port);
+        KWO_REG(c, ax) = (KWO_REG(c, ax) & ~decltype(KWO_REG(c, ax)){0xFF}) | value;
+    } else {
+        sim::hw::Current().ports.Write(port, static_cast<uint8_t>(KWO_REG(c, ax)));
+    }
+    FlushModelFaults();
+}
+
 LONG CALLBACK OnException(EXCEPTION_POINTERS* info)
 {
     const EXCEPTION_RECORD& record = *info->ExceptionRecord;
@@ -166,11 +183,18 @@ LONG CALLBACK OnException(EXCEPTION_POINTERS* info)
         return EXCEPTION_CONTINUE_SEARCH;
     const auto rva = static_cast<uint32_t>(ip - gDriverBase);
     const InstructionSite* site = gSitesPatched ? FindSite(gSites, rva) : nullptr;
-    if (record.ExceptionCode == EXCEPTION_ILLEGAL_INSTRUCTION && site != nullptr) {
+    if (record.ExceptionCode == EXCEPTION_ILLEGAL_INSTRUCTION && site != nullptr &&
+        (site->instruction == Instruction::Cpuid || site->instruction == Instruction::Rdmsr)) {
         if (site->instruction == Instruction::Cpuid)
             EmulateCpuid(c);
         else
             EmulateRdmsr(c);
+        InstructionPointer(c) += site->bytes.size();
+        return EXCEPTION_CONTINUE_EXECUTION;
+    }
+    if (record.ExceptionCode == EXCEPTION_PRIV_INSTRUCTION && site != nullptr &&
+        (site->instruction == Instruction::In || site->instruction == Instruction::Out)) {
+        EmulatePort(c, *site);
         InstructionPointer(c) += site->bytes.size();
         return EXCEPTION_CONTINUE_EXECUTION;
     }
@@ -201,10 +225,19 @@ VOID CALLBACK OnDllNotification(ULONG reason, const DllNotificationData* data, P
         gSitesPatched = false;
         return;
     }
-    if (reason != kDllNotificationLoaded)
+    if (reason == kDllNotificationLoaded)
+        HookDriver(static_cast<uint8_t*>(data->DllBase), data->SizeOfImage);
+}
+
+} // namespace
+
+void HookDriver(uint8_t* base, size_t size)
+{
+    // Announced by the loader and found at attach: hooked once.
+    if (gDriverBase == base)
         return;
-    gDriverBase = static_cast<uint8_t*>(data->DllBase);
-    gDriverSize = data->SizeOfImage;
+    gDriverBase = base;
+    gDriverSize = size;
     Log("driver loaded");
     try {
         sim::hw::Current().ports.StartTrace(SessionDirectory() / "ports.trace");
@@ -226,8 +259,6 @@ VOID CALLBACK OnDllNotification(ULONG reason, const DllNotificationData* data, P
     Log("patched " + std::to_string(gSites.sites.size()) + " instruction sites");
 }
 
-} // namespace
-
 bool InstallDriverHooks(SiteTable sites)
 {
     gSites = std::move(sites);
@@ -235,7 +266,18 @@ bool InstallDriverHooks(SiteTable sites)
     auto reg = reinterpret_cast<RegisterDllNotification>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "LdrRegisterDllNotification")));
     PVOID cookie = nullptr;
-    return reg != nullptr && reg(0, OnDllNotification, nullptr, &cookie) >= 0;
+    if (reg == nullptr || reg(0, OnDllNotification, nullptr, &cookie) < 0)
+        return false;
+    // Wine's x64 ntoskrnl.exe does not import hal.dll: the HAL arrives as the driver's own import,
+    // after the loader announced the driver. Its imports are bound by then and DriverEntry has not
+    // run, so the hooks go on now.
+    if (HMODULE driver = GetModuleHandleW(kDriverImageName)) {
+        auto* base = reinterpret_cast<uint8_t*>(driver);
+        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+        HookDriver(base, nt->OptionalHeader.SizeOfImage);
+    }
+    return true;
 }
 
 } // namespace kwohal

@@ -15,4 +15,7 @@ inline constexpr wchar_t kDriverImageName[] = L"kwotarv.sys";
 // reported. Returns false when the loader offers no notification.
 bool InstallDriverHooks(SiteTable sites);
 
+// Hooks the driver mapped at `base`: import slots, instruction sites, the port trace.
+void HookDriver(uint8_t* base, size_t size);
+
 } // namespace kwohal

@@ -63,18 +63,30 @@ SiteTable ParseSiteTable(std::string_view text)
             continue;
         }
         InstructionSite site;
+        uint8_t opcode = 0; // of a port instruction: its byte form without and with a port number
         if (kind == "cpuid")
             site.instruction = Instruction::Cpuid;
         else if (kind == "rdmsr")
             site.instruction = Instruction::Rdmsr;
-        else
+        else if (kind == "in") {
+            site.instruction = Instruction::In;
+            opcode = 0xEC;
+        } else if (kind == "out") {
+            site.instruction = Instruction::Out;
+            opcode = 0xEE;
+        } else
             throw std::runtime_error("kwotarv.sites line " + std::to_string(line) +
                                      ": unknown instruction '" + kind + "'");
         site.rva = Number(first, line);
         site.bytes = Bytes(second, line);
-        if (site.bytes.size() != sizeof kUd2)
+        if (opcode == 0 && site.bytes.size() != sizeof kUd2)
             throw std::runtime_error("kwotarv.sites line " + std::to_string(line) +
                                      ": the instruction is not two bytes long");
+        // EC/EE take the port from DX, E4/E6 from the byte that follows.
+        if (opcode != 0 && !(site.bytes.size() == 1 && site.bytes[0] == opcode) &&
+            !(site.bytes.size() == 2 && site.bytes[0] == opcode - 8))
+            throw std::runtime_error("kwotarv.sites line " + std::to_string(line) + ": '" + second +
+                                     "' is not a byte-sized " + kind);
         table.sites.push_back(std::move(site));
     }
     if (!haveImage)
@@ -102,6 +114,8 @@ std::string PatchSites(uint8_t* base, const SiteTable& table)
                        sim::text::Hex(site.rva);
     }
     for (const auto& site : table.sites) {
+        if (site.instruction == Instruction::In || site.instruction == Instruction::Out)
+            continue;
         uint8_t* at = base + site.rva;
         DWORD old = 0;
         VirtualProtect(at, sizeof kUd2, PAGE_EXECUTE_READWRITE, &old);
