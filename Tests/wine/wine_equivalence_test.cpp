@@ -132,9 +132,10 @@ std::string Text(const sim::registry::Value& value)
     return sim::text::Utf16ToUtf8(units);
 }
 
-// One board with one architecture's image and kwotarv.exe: the same host run is the reference
-// for every architecture.
-class WineEquivalence : public testing::TestWithParam<std::tuple<std::string, std::string>> {
+// One board with one architecture's image and one kwotarv.exe: the same host run is the
+// reference for every combination.
+class WineEquivalence
+    : public testing::TestWithParam<std::tuple<std::string, winetest::WineSetup>> {
   protected:
     void SetUp() override
     {
@@ -142,7 +143,7 @@ class WineEquivalence : public testing::TestWithParam<std::tuple<std::string, st
             GTEST_SKIP() << *why;
     }
     std::string Board() const { return Absolute(std::get<0>(GetParam())); }
-    const std::string& Arch() const { return std::get<1>(GetParam()); }
+    const winetest::WineSetup& Setup() const { return std::get<1>(GetParam()); }
 };
 
 TEST_P(WineEquivalence, SameOutputTracesAndRegistryAsTheHostBuild)
@@ -151,14 +152,14 @@ TEST_P(WineEquivalence, SameOutputTracesAndRegistryAsTheHostBuild)
     const tooltest::ToolRun usage = tooltest::RunProgram({KWOTARV_TOOL, "--board", board, "read"});
     if (usage.exitCode == 2) {
         // A board the tool refuses before anything runs: the same refusal, word for word.
-        const tooltest::ToolRun wine = winetest::RunLauncher(Arch(), {"--board", board, "read"});
+        const tooltest::ToolRun wine = winetest::RunLauncher(Setup(), {"--board", board, "read"});
         EXPECT_EQ(wine.exitCode, 2);
         EXPECT_EQ(wine.err, usage.err);
         EXPECT_EQ(wine.out, usage.out);
         return;
     }
 
-    const winetest::BatchSession wine = winetest::RunBatch(Arch(), board, kCommands);
+    const winetest::BatchSession wine = winetest::RunBatch(Setup(), board, kCommands);
     ASSERT_EQ(wine.launcher.exitCode, 0) << wine.launcher.err;
     EXPECT_EQ(wine.faults, "") << "the HAL reported faults";
     EXPECT_NE(wine.halLog.find("driver unloaded"), std::string::npos) << wine.halLog;
@@ -212,8 +213,8 @@ TEST_P(WineEquivalence, OneLauncherCallGivesTheHostToolsOutputAndTrace)
     const std::string board = Board();
     tooltest::ScratchDir scratch;
     const std::string trace = scratch.Path("trace");
-    const tooltest::ToolRun wine =
-        winetest::RunLauncher(Arch(), {"--board", board, "--trace-ports", trace, "read", "--json"});
+    const tooltest::ToolRun wine = winetest::RunLauncher(
+        Setup(), {"--board", board, "--trace-ports", trace, "read", "--json"});
     const HostRun host = RunHost(board, {"read", "--json"});
     EXPECT_EQ(wine.exitCode, host.run.exitCode) << wine.err;
     EXPECT_EQ(wine.out, host.run.out);
@@ -221,9 +222,10 @@ TEST_P(WineEquivalence, OneLauncherCallGivesTheHostToolsOutputAndTrace)
         EXPECT_EQ(tooltest::ReadText(trace), host.trace);
 }
 
-std::string TestName(const testing::TestParamInfo<std::tuple<std::string, std::string>>& info)
+std::string
+TestName(const testing::TestParamInfo<std::tuple<std::string, winetest::WineSetup>>& info)
 {
-    std::string name = std::get<0>(info.param) + "_" + std::get<1>(info.param);
+    std::string name = std::get<0>(info.param) + "_" + winetest::SetupName(std::get<1>(info.param));
     for (char& c : name)
         if (!std::isalnum(static_cast<unsigned char>(c)))
             c = '_';
@@ -232,7 +234,7 @@ std::string TestName(const testing::TestParamInfo<std::tuple<std::string, std::s
 
 INSTANTIATE_TEST_SUITE_P(Boards, WineEquivalence,
                          testing::Combine(testing::ValuesIn(AllBoards()),
-                                          testing::ValuesIn(winetest::WineArchitectures())),
+                                          testing::ValuesIn(winetest::WineSetups())),
                          TestName);
 
 } // namespace

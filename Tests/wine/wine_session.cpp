@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -57,9 +58,9 @@ std::optional<std::string> WhyNoWine()
 #endif
 }
 
-// KWOTARV_WINE_ARCHES: the architectures, separated by commas.
-std::vector<std::string> WineArchitectures()
+std::vector<WineSetup> WineSetups()
 {
+    // KWOTARV_WINE_ARCHES: the architectures, separated by commas.
     std::vector<std::string> arches;
     std::string list = KWOTARV_WINE_ARCHES;
     for (size_t start = 0; start < list.size();) {
@@ -70,17 +71,31 @@ std::vector<std::string> WineArchitectures()
             arches.push_back(list.substr(start, end - start));
         start = end + 1;
     }
-    return arches;
+    std::vector<WineSetup> setups;
+    for (const auto& arch : arches)
+        setups.push_back({arch, arch});
+    const auto has = [&](const char* arch) {
+        return std::find(arches.begin(), arches.end(), arch) != arches.end();
+    };
+    if (has("amd64") && has("i686"))
+        setups.push_back({"amd64", "i686"});
+    return setups;
 }
 
-tooltest::ToolRun RunLauncher(const std::string& arch, const std::vector<std::string>& args)
+std::string SetupName(const WineSetup& setup)
 {
-    std::vector<std::string> argv{KWOTARV_WINE_LAUNCHER, "--arch", arch};
+    return setup.arch == setup.toolArch ? setup.arch : setup.arch + "_tool_" + setup.toolArch;
+}
+
+tooltest::ToolRun RunLauncher(const WineSetup& setup, const std::vector<std::string>& args)
+{
+    std::vector<std::string> argv{KWOTARV_WINE_LAUNCHER, "--arch", setup.arch, "--tool-arch",
+                                  setup.toolArch};
     argv.insert(argv.end(), args.begin(), args.end());
     return tooltest::RunProgram(std::move(argv));
 }
 
-BatchSession RunBatch(const std::string& arch, const std::string& board,
+BatchSession RunBatch(const WineSetup& setup, const std::string& board,
                       const std::vector<std::vector<std::string>>& commands)
 {
     BatchSession session;
@@ -95,7 +110,7 @@ BatchSession RunBatch(const std::string& arch, const std::string& board,
             file << "\n";
         }
     }
-    session.launcher = RunLauncher(arch, {"--board", board, "--batch", list, "--batch-out", out});
+    session.launcher = RunLauncher(setup, {"--board", board, "--batch", list, "--batch-out", out});
     auto read = [&](const std::string& name) { return tooltest::ReadText(out + "/" + name); };
     session.startStatus = read("start.status");
     if (!session.startStatus.empty() && session.startStatus.back() == '\n')

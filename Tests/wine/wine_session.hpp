@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -37,16 +38,27 @@ struct BatchSession {
     std::unique_ptr<tooltest::ScratchDir> files; // holds the session's files
 };
 
-// The architectures whose image, kwotarv.exe and HAL the build made for Wine (i686, amd64).
-std::vector<std::string> WineArchitectures();
+// Which image runs, and which kwotarv.exe talks to it.
+struct WineSetup {
+    std::string arch;     // the driver image and HAL: i686, amd64
+    std::string toolArch; // kwotarv.exe
+};
 
-// Every command (the words of one kwotarv command line) in one session on `board`, with the
-// image and kwotarv.exe of `arch`.
-BatchSession RunBatch(const std::string& arch, const std::string& board,
+// Each architecture the build made the image, kwotarv.exe and HAL of for Wine, with its own
+// tool; and with both, the 32-bit tool against the 64-bit driver (WOW64).
+std::vector<WineSetup> WineSetups();
+std::string SetupName(const WineSetup& setup); // "amd64" or "amd64_tool_i686"
+inline void PrintTo(const WineSetup& setup, std::ostream* out)
+{
+    *out << SetupName(setup);
+}
+
+// Every command (the words of one kwotarv command line) in one session on `board`.
+BatchSession RunBatch(const WineSetup& setup, const std::string& board,
                       const std::vector<std::vector<std::string>>& commands);
 
-// One launcher call: scripts/kwotarv-wine --arch ARCH ARGS.
-tooltest::ToolRun RunLauncher(const std::string& arch, const std::vector<std::string>& args);
+// One launcher call: scripts/kwotarv-wine --arch ARCH --tool-arch TOOL ARGS.
+tooltest::ToolRun RunLauncher(const WineSetup& setup, const std::vector<std::string>& args);
 
 // Wine builds the device interface's symbolic link from the lower-cased device instance ID
 // ("\??\root#kwotarv#0000#{...}"), where the host build keeps the ID as the device was created
