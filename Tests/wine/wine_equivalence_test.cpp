@@ -258,7 +258,7 @@ TEST(WineLauncher, RefusesWhatTheHostToolRefusesWithTheSameMessage)
         std::vector<std::string> host{KWOTARV_TOOL};
         host.insert(host.end(), args.begin(), args.end());
         const tooltest::ToolRun expected = tooltest::RunProgram(host);
-        const tooltest::ToolRun wine = winetest::RunLauncher("i686", args);
+        const tooltest::ToolRun wine = winetest::RunLauncher({"i686", "i686"}, args);
         EXPECT_EQ(expected.exitCode, 2);
         EXPECT_EQ(wine.exitCode, 2);
         EXPECT_EQ(wine.err, expected.err);
@@ -271,7 +271,7 @@ TEST(WineLauncher, RefusesWhatTheHostToolRefusesWithTheSameMessage)
     };
     for (const auto& args : launcherOnly) {
         SCOPED_TRACE(Describe(args));
-        const tooltest::ToolRun wine = winetest::RunLauncher("i686", args);
+        const tooltest::ToolRun wine = winetest::RunLauncher({"i686", "i686"}, args);
         EXPECT_EQ(wine.exitCode, 2);
         EXPECT_EQ(wine.err.rfind("kwotarv-wine: ", 0), 0u) << wine.err;
     }
