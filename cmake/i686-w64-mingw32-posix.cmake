@@ -1,6 +1,6 @@
-# Toolchain for the Wine test programs (Wine/): 32-bit x86 Windows user mode, Debian's mingw-w64
-# with the posix thread model (the simulator's models use std::mutex, which the win32-thread
-# variant of GCC 12 lacks).
+# Toolchain for 32-bit x86 Windows programs: Debian's mingw-w64 in its posix thread model (std::thread
+# and std::mutex, which the win32-thread variant of GCC 12 lacks). Used as it is by the Wine
+# programs (Wine/), and by the driver's cross build through i686-w64-mingw32.cmake.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
