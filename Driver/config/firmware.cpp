@@ -9,7 +9,7 @@ PCHAR ProductName = NULL;
 // Product-family prefixes, searched for in table order: the first row found anywhere in the
 // image wins. Only the text up to the first zero byte of a row is searched for.
 #define PRODUCT_PREFIX_FIELD 12
-static const CHAR ProductFamilyPrefixes[][PRODUCT_PREFIX_FIELD] = {
+static constexpr CHAR ProductFamilyPrefixes[][PRODUCT_PREFIX_FIELD] = {
     "QIB-", "RZV", "WENK", "JUVO", "KERD", "ZYF", "OQT", "LUW", "BEX",
 };
 #define PRODUCT_PREFIX_COUNT (sizeof(ProductFamilyPrefixes) / sizeof(ProductFamilyPrefixes[0]))

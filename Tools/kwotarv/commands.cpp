@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iostream>
 #include <limits>
 
 #include "hwm_client.hpp"
@@ -107,6 +108,22 @@ int RunIoctl(Device& device, const RawRequest& request, bool json, std::ostream&
     out << (json ? IoctlJson(request, reply).dump(2) + "\n" : IoctlText(request, reply));
     // Warnings such as STATUS_BUFFER_OVERFLOW carry data back; only errors fail the command.
     return IsErrorStatus(reply.status) ? kExitFailure : kExitSuccess;
+}
+
+int WithBackend(const std::function<std::unique_ptr<Backend>()>& makeBackend,
+                const std::function<int(Backend&)>& command)
+{
+    std::unique_ptr<Backend> backend = makeBackend();
+    int status = kExitSuccess;
+    try {
+        status = command(*backend);
+    } catch (const ToolError& error) {
+        std::cerr << "kwotarv: " << error.what() << "\n";
+        status = error.ExitCode();
+    }
+    std::cout.flush();
+    const bool clean = backend->Finish(std::cerr);
+    return (status == kExitSuccess && !clean) ? kExitFailure : status;
 }
 
 } // namespace kwotarv

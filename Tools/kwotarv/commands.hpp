@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <ostream>
 
@@ -25,5 +27,11 @@ int RunInfo(Device& device, Backend& backend, bool json, std::ostream& out, std:
 
 // One raw request.
 int RunIoctl(Device& device, const RawRequest& request, bool json, std::ostream& out);
+
+// Runs a command on a fresh back end and ends the session as every command does: a ToolError
+// becomes its message and exit status, and a session that does not end clean (the simulator's
+// leftovers and faults) turns success into a failure.
+int WithBackend(const std::function<std::unique_ptr<Backend>()>& makeBackend,
+                const std::function<int(Backend&)>& command);
 
 } // namespace kwotarv

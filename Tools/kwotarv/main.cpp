@@ -157,7 +157,7 @@ int Run(int argc, char** argv)
 #if defined(_WIN32)
     if (auto status = RunMonitoringCommand(monitoring, readRequest, MakeDeviceBackend))
         return *status;
-    std::unique_ptr<Backend> backend = MakeDeviceBackend();
+    const auto makeBackend = MakeDeviceBackend;
 #else
     if (boardOption->count() > 0)
         sim.board = board;
@@ -175,14 +175,14 @@ int Run(int argc, char** argv)
     if (auto status = RunMonitoringCommand(monitoring, readRequest,
                                            [&sim] { return MakeSimulatorBackend(sim); }))
         return *status;
-    std::unique_ptr<Backend> backend = MakeSimulatorBackend(sim);
+    const auto makeBackend = [&sim] { return MakeSimulatorBackend(sim); };
 #endif
 
-    int status = kExitSuccess;
-    try {
-        Device& device = backend->Open();
+    return WithBackend(makeBackend, [&](Backend& backend) {
+        int status = kExitSuccess;
+        Device& device = backend.Open();
         if (info->parsed()) {
-            status = RunInfo(device, *backend, json, std::cout, std::cerr);
+            status = RunInfo(device, backend, json, std::cout, std::cerr);
         } else if (ioctl->parsed()) {
             status = RunIoctl(device, raw, json, std::cout);
         } else {
@@ -196,13 +196,8 @@ int Run(int argc, char** argv)
             InstallStopHandler();
             status = RunRead(device, options, std::cout, std::cerr);
         }
-    } catch (const ToolError& error) {
-        std::cerr << "kwotarv: " << error.what() << "\n";
-        status = error.ExitCode();
-    }
-    std::cout.flush();
-    const bool clean = backend->Finish(std::cerr);
-    return (status == kExitSuccess && !clean) ? kExitFailure : status;
+        return status;
+    });
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // Wiring of serve, service and --format/--output into the tool.
 #include "monitoring_commands.hpp"
+#include "commands.hpp"
 
 #include <atomic>
 #include <csignal>
@@ -47,23 +48,6 @@ std::function<void()> HotPlugHook(Backend& backend)
     };
 }
 #endif
-
-// Runs a command on a fresh back end and ends its session as every command does.
-int WithBackend(const std::function<std::unique_ptr<Backend>()>& makeBackend,
-                const std::function<int(Backend&)>& command)
-{
-    std::unique_ptr<Backend> backend = makeBackend();
-    int status = kExitSuccess;
-    try {
-        status = command(*backend);
-    } catch (const ToolError& error) {
-        std::cerr << "kwotarv: " << error.what() << "\n";
-        status = error.ExitCode();
-    }
-    std::cout.flush();
-    const bool clean = backend->Finish(std::cerr);
-    return (status == kExitSuccess && !clean) ? kExitFailure : status;
-}
 
 } // namespace
 
