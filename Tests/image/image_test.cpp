@@ -22,6 +22,7 @@
 
 #include "architectures.hpp"
 #include "pe_image.hpp"
+#include "test_text.hpp"
 
 namespace fs = std::filesystem;
 
@@ -29,20 +30,9 @@ namespace {
 
 using imagetest::TargetArchitecture;
 
-std::string Lower(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
+using tooltest::Lower;
 
-std::string ReadText(const fs::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using tooltest::ReadText;
 
 // Runs a command, returning its exit status and standard output.
 std::pair<int, std::string> RunCommand(const std::string& command)

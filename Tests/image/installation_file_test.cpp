@@ -18,6 +18,7 @@
 
 #include "architectures.hpp"
 #include "pe_image.hpp"
+#include "test_text.hpp"
 
 namespace fs = std::filesystem;
 
@@ -25,12 +26,7 @@ namespace {
 
 using imagetest::TargetArchitecture;
 
-std::string Lower(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
+using tooltest::Lower;
 
 std::string Trim(const std::string& text)
 {
@@ -40,13 +36,7 @@ std::string Trim(const std::string& text)
     return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
-std::string ReadText(const fs::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using tooltest::ReadText;
 
 // A line without its comment: ";" outside quotes starts one.
 std::string StripComment(const std::string& line)

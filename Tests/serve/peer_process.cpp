@@ -2,10 +2,8 @@
 #include "peer_process.hpp"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,45 +17,14 @@
 
 #include "tool_process.hpp"
 
-extern char** environ;
-
 namespace servetest {
 
 PeerProcess::PeerProcess(std::vector<std::string> argv, const std::string& outFile,
                          const std::string& errFile, std::vector<std::string> extraEnv,
                          const std::string& inFile)
+    : pid_(tooltest::SpawnProgram(std::move(argv), inFile, outFile, errFile, extraEnv,
+                                  /*ownGroup=*/true))
 {
-    std::vector<char*> args;
-    for (auto& a : argv)
-        args.push_back(a.data());
-    args.push_back(nullptr);
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e)
-        env.emplace_back(*e);
-    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-    std::vector<char*> envp;
-    for (auto& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, inFile.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, args[0], &actions, &attributes, args.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (spawned != 0)
-        throw std::runtime_error("cannot start " + argv[0]);
-    pid_ = pid;
 }
 
 PeerProcess::~PeerProcess()

@@ -8,8 +8,6 @@
 
 #include <atomic>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 extern char** environ;
@@ -21,12 +19,6 @@ namespace {
 std::atomic<unsigned> gScratchCounter{0};
 
 } // namespace
-
-std::string ReadText(const std::string& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 ScratchDir::ScratchDir()
 {
@@ -48,29 +40,51 @@ std::string ScratchDir::Path(const std::string& name) const
     return dir_ + "/" + name;
 }
 
+int SpawnProgram(std::vector<std::string> argv, const std::string& inFile,
+                 const std::string& outFile, const std::string& errFile,
+                 const std::vector<std::string>& extraEnv, bool ownGroup)
+{
+    std::vector<char*> args;
+    for (auto& arg : argv)
+        args.push_back(arg.data());
+    args.push_back(nullptr);
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e)
+        env.emplace_back(*e);
+    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+    std::vector<char*> envp;
+    for (auto& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, inFile.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (ownGroup) {
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
+    }
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, args[0], &actions, &attributes, args.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (spawned != 0)
+        throw std::runtime_error("cannot start " + argv[0]);
+    return pid;
+}
+
 ToolRun RunProgram(std::vector<std::string> argv)
 {
     ScratchDir scratch;
     const std::string outFile = scratch.Path("stdout");
     const std::string errFile = scratch.Path("stderr");
-
-    std::vector<char*> raw;
-    for (auto& arg : argv)
-        raw.push_back(arg.data());
-    raw.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, raw[0], &actions, nullptr, raw.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        throw std::runtime_error("cannot start " + argv[0]);
+    const pid_t pid = SpawnProgram(std::move(argv), "/dev/null", outFile, errFile);
 
     int status = 0;
     waitpid(pid, &status, 0);

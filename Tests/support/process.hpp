@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "test_text.hpp"
+
 namespace tooltest {
 
 struct ToolRun {
@@ -15,6 +17,13 @@ struct ToolRun {
 
 // argv[0] is the program's path; standard input is /dev/null.
 ToolRun RunProgram(std::vector<std::string> argv);
+
+// Starts argv (argv[0] a path) with its standard streams on the given files and `extraEnv`
+// ("NAME=value") added to the environment, in a process group of its own when `ownGroup`.
+// Returns the process ID; throws when the program cannot be started.
+int SpawnProgram(std::vector<std::string> argv, const std::string& inFile,
+                 const std::string& outFile, const std::string& errFile,
+                 const std::vector<std::string>& extraEnv = {}, bool ownGroup = false);
 
 // A fresh directory for files a test writes, removed with the object.
 class ScratchDir {
@@ -29,7 +38,5 @@ class ScratchDir {
   private:
     std::string dir_;
 };
-
-std::string ReadText(const std::string& file);
 
 } // namespace tooltest

@@ -35,13 +35,6 @@ bool OnPath(const std::string& program)
     return false;
 }
 
-std::string Lower(std::string text)
-{
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 } // namespace
 
 std::optional<std::string> WhyNoWine()
@@ -137,8 +130,8 @@ BatchSession RunBatch(const WineSetup& setup, const std::string& board,
 
 std::string NormaliseWine(std::string text)
 {
-    const std::string lower = Lower(text);
-    const std::string wine = Lower(kWineInstanceName);
+    const std::string lower = tooltest::Lower(text);
+    const std::string wine = tooltest::Lower(kWineInstanceName);
     for (size_t at = lower.find(wine); at != std::string::npos; at = lower.find(wine, at + 1))
         text.replace(at, wine.size(), kHostInstanceName);
     return text;

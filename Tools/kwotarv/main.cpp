@@ -62,23 +62,19 @@ int Run(int argc, char** argv)
 
 #if !defined(_WIN32)
     SimulatorOptions sim;
-    std::string board, firmware, registry, tracePorts, registryOut;
-    auto* boardOption = app.add_option("--board", board,
-                                       "Simulator: board directory (board.json, registry.reg); "
-                                       "default: the built-in demo board")
-                            ->type_name("DIR");
-    auto* firmwareOption =
-        app.add_option("--firmware", firmware, "Simulator: firmware image (64 KiB F-segment)")
-            ->type_name("FILE");
-    auto* registryOption =
-        app.add_option("--registry", registry, "Simulator: registry configuration (.reg file)")
-            ->type_name("FILE");
-    auto* traceOption =
-        app.add_option("--trace-ports", tracePorts, "Simulator: write every port operation to FILE")
-            ->type_name("FILE");
-    auto* registryOutOption = app.add_option("--registry-out", registryOut,
-                                             "Simulator: write the registry after the run to FILE")
-                                  ->type_name("FILE");
+    app.add_option("--board", sim.board,
+                   "Simulator: board directory (board.json, registry.reg); default: the built-in "
+                   "demo board")
+        ->type_name("DIR");
+    app.add_option("--firmware", sim.firmware, "Simulator: firmware image (64 KiB F-segment)")
+        ->type_name("FILE");
+    app.add_option("--registry", sim.registry, "Simulator: registry configuration (.reg file)")
+        ->type_name("FILE");
+    app.add_option("--trace-ports", sim.tracePorts, "Simulator: write every port operation to FILE")
+        ->type_name("FILE");
+    app.add_option("--registry-out", sim.registryOut,
+                   "Simulator: write the registry after the run to FILE")
+        ->type_name("FILE");
     app.add_flag("--debug-output", sim.debugOutput,
                  "Simulator: show the driver's DbgPrint lines on stderr");
 #endif
@@ -159,16 +155,6 @@ int Run(int argc, char** argv)
         return *status;
     const auto makeBackend = MakeDeviceBackend;
 #else
-    if (boardOption->count() > 0)
-        sim.board = board;
-    if (firmwareOption->count() > 0)
-        sim.firmware = firmware;
-    if (registryOption->count() > 0)
-        sim.registry = registry;
-    if (traceOption->count() > 0)
-        sim.tracePorts = tracePorts;
-    if (registryOutOption->count() > 0)
-        sim.registryOut = registryOut;
     if (check->parsed())
         return RunCheck(sim, chipName.empty() ? std::nullopt : std::optional(chipName), json,
                         std::cout, std::cerr);

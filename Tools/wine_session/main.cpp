@@ -15,12 +15,12 @@ int main(int argc, char** argv)
     CLI::App app{"The host side of a kwotarv-wine session.", "kwotarv-wine-session"};
     app.require_subcommand(1);
     kwotarv::SimulatorOptions options;
-    std::string directory, board, firmware, registry, wineExport, output;
+    std::string directory, wineExport, output;
     CLI::App* boardCommand = app.add_subcommand("board", "Resolve and write the session's board");
     boardCommand->add_option("DIR", directory)->required();
-    auto* boardOption = boardCommand->add_option("--board", board);
-    auto* firmwareOption = boardCommand->add_option("--firmware", firmware);
-    auto* registryOption = boardCommand->add_option("--registry", registry);
+    boardCommand->add_option("--board", options.board);
+    boardCommand->add_option("--firmware", options.firmware);
+    boardCommand->add_option("--registry", options.registry);
     CLI::App* registryCommand =
         app.add_subcommand("registry", "Convert Wine's export of the service key");
     registryCommand->add_option("WINE_EXPORT", wineExport)->required();
@@ -32,12 +32,6 @@ int main(int argc, char** argv)
     }
     try {
         if (boardCommand->parsed()) {
-            if (boardOption->count() > 0)
-                options.board = board;
-            if (firmwareOption->count() > 0)
-                options.firmware = firmware;
-            if (registryOption->count() > 0)
-                options.registry = registry;
             kwotarv::WriteSessionBoard(options, directory);
         } else {
             kwotarv::ConvertRegistryExport(wineExport, output);
