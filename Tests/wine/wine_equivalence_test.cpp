@@ -163,6 +163,9 @@ TEST_P(WineEquivalence, SameOutputTracesAndRegistryAsTheHostBuild)
     ASSERT_EQ(wine.launcher.exitCode, 0) << wine.launcher.err;
     EXPECT_EQ(wine.faults, "") << "the HAL reported faults";
     EXPECT_NE(wine.halLog.find("driver unloaded"), std::string::npos) << wine.halLog;
+    // The load was held until Wine's PnP manager existed (a Wine where the HAL cannot find it
+    // would be back to the start-up race that kills winedevice.exe now and then).
+    EXPECT_NE(wine.halLog.find("Wine's PnP manager ready after"), std::string::npos) << wine.halLog;
     ASSERT_EQ(wine.commands.size(), kCommands.size());
 
     const HostStart host = StartOnHost(board);

@@ -12,6 +12,7 @@
 #include "driver_hooks.hpp"
 #include "debug_print.hpp"
 #include "key_handles.hpp"
+#include "pnp_manager_wait.hpp"
 #include "pool_hooks.hpp"
 #include "start_observer.hpp"
 
@@ -51,6 +52,9 @@ SiteTable gSites;
 uint8_t* gDriverBase = nullptr;
 size_t gDriverSize = 0;
 bool gSitesPatched = false;
+
+// How long the driver's load waits for Wine's PnP manager (pnp_manager_wait.hpp).
+constexpr uint32_t kPnpManagerTimeoutMs = 10000;
 
 // The processor registers the emulation reads and writes.
 #if defined(_WIN64)
@@ -239,6 +243,11 @@ void HookDriver(uint8_t* base, size_t size)
     gDriverBase = base;
     gDriverSize = size;
     Log("driver loaded");
+    // Both ways here are the driver's load, before DriverEntry: the moment to hold it.
+    const int64_t waited = WaitForPnpManager(kPnpManagerTimeoutMs);
+    Log(waited < 0 ? "Wine's PnP manager did not start within " +
+                         std::to_string(kPnpManagerTimeoutMs) + " ms"
+                   : "Wine's PnP manager ready after " + std::to_string(waited) + " ms");
     try {
         sim::hw::Current().ports.StartTrace(SessionDirectory() / "ports.trace");
     } catch (const std::exception& error) {
