@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -31,7 +30,6 @@ namespace {
 using imagetest::TargetArchitecture;
 
 using tooltest::Lower;
-
 using tooltest::ReadText;
 
 // Runs a command, returning its exit status and standard output.

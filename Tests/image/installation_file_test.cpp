@@ -27,6 +27,7 @@ namespace {
 using imagetest::TargetArchitecture;
 
 using tooltest::Lower;
+using tooltest::ReadText;
 
 std::string Trim(const std::string& text)
 {
@@ -35,8 +36,6 @@ std::string Trim(const std::string& text)
         return {};
     return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
-
-using tooltest::ReadText;
 
 // A line without its comment: ";" outside quotes starts one.
 std::string StripComment(const std::string& line)

@@ -1,7 +1,7 @@
 // Looks the PnP manager up by name, as a driver looks up another driver object, and reads its
 // dispatch table: Wine's manager is in the driver tree before its initialisation routine runs,
 // and that routine first records the manager, then installs its IRP_MJ_PNP handler, the only one
-// it sets. Built against the DDK headers (the driver object); the three Win32 routines it needs
+// it sets. Built against the DDK headers (the driver object); the four Win32 routines it needs
 // are declared here, because <windows.h> and <ntddk.h> do not go together.
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndSet
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndReset
