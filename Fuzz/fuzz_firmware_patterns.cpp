@@ -81,14 +81,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     memory.SetFirmwareImage(image);
 
     const bool found = FindProductName() != FALSE;
-    if (FirmwareImage != nullptr)
+    if (Globals.FirmwareImage != nullptr)
         kwofuzz::Finding("the image copy outlived the search");
     if (!memory.OutstandingMappings().empty())
         kwofuzz::Finding("the firmware mapping outlived the search");
-    if (found != (ProductName != nullptr))
+    if (found != (Globals.ProductName != nullptr))
         kwofuzz::Finding("FindProductName's result and the kept name disagree");
     if (found) {
-        const std::string name = ProductName;
+        const std::string name = Globals.ProductName;
         // The driver maps 0xFFFF bytes: the name lies within them.
         const std::string_view mapped(reinterpret_cast<const char*>(image.data()),
                                       sim::hw::kFirmwareSegmentSize - 1);

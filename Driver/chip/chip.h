@@ -4,10 +4,6 @@
 
 #include "../control/device.h"
 
-// Configuration interface of the Super I/O chip, shared by every device of the driver.
-extern ULONG SioIndexPort;
-extern ULONG SioDataPort;
-
 VOID SioEnterConfig(VOID);
 VOID SioExitConfig(VOID);
 UCHAR SioReadConfig(UCHAR Register);

@@ -4,11 +4,6 @@
 // "ChipsetType" value.
 #include "chip_profile.h"
 
-// The configuration port pair, shared by every device of the driver. It starts at 0x2E/0x2F
-// and moves to 0x4E/0x4F the first time no supported chip answers at the primary pair.
-ULONG SioIndexPort = SIO_PRIMARY_INDEX_PORT;
-ULONG SioDataPort = SIO_PRIMARY_DATA_PORT;
-
 static VOID SioWritePort(ULONG Port, UCHAR Value)
 {
     WRITE_PORT_UCHAR((PUCHAR)(ULONG_PTR)Port, Value);
@@ -22,28 +17,28 @@ static UCHAR SioReadPort(ULONG Port)
 // Opens the configuration registers: the enter key, twice in a row.
 VOID SioEnterConfig(VOID)
 {
-    SioWritePort(SioIndexPort, SIO_ENTER_KEY);
-    SioWritePort(SioIndexPort, SIO_ENTER_KEY);
+    SioWritePort(Globals.SioIndexPort, SIO_ENTER_KEY);
+    SioWritePort(Globals.SioIndexPort, SIO_ENTER_KEY);
 }
 
 // Closes the configuration registers.
 VOID SioExitConfig(VOID)
 {
-    SioWritePort(SioIndexPort, SIO_EXIT_KEY);
+    SioWritePort(Globals.SioIndexPort, SIO_EXIT_KEY);
 }
 
 // Reads one configuration register (global, or of the selected logical device).
 UCHAR SioReadConfig(UCHAR Register)
 {
-    SioWritePort(SioIndexPort, Register);
-    return SioReadPort(SioDataPort);
+    SioWritePort(Globals.SioIndexPort, Register);
+    return SioReadPort(Globals.SioDataPort);
 }
 
 // Selects the hardware monitor's logical device for the registers 0x30 and up.
 VOID SioSelectHwmDevice(VOID)
 {
-    SioWritePort(SioIndexPort, SIO_REG_LOGICAL_DEVICE);
-    SioWritePort(SioDataPort, SIO_HWM_LOGICAL_DEVICE);
+    SioWritePort(Globals.SioIndexPort, SIO_REG_LOGICAL_DEVICE);
+    SioWritePort(Globals.SioDataPort, SIO_HWM_LOGICAL_DEVICE);
 }
 
 // The ID byte of whatever answers at the current port pair (0xFF when nothing does).
@@ -80,8 +75,8 @@ static VOID SioActivateHwmDevice(VOID)
     SioEnterConfig();
     SioSelectHwmDevice();
     activation = SioReadConfig(SIO_REG_ACTIVATION);
-    SioWritePort(SioIndexPort, SIO_REG_ACTIVATION);
-    SioWritePort(SioDataPort, (UCHAR)(activation | SIO_ACTIVATE));
+    SioWritePort(Globals.SioIndexPort, SIO_REG_ACTIVATION);
+    SioWritePort(Globals.SioDataPort, (UCHAR)(activation | SIO_ACTIVATE));
     SioExitConfig();
 }
 
@@ -118,8 +113,8 @@ BOOLEAN DetectChip(PDEVICE_EXTENSION Extension)
 
     profile = ChipProfileFromId(SioReadChipId());
     if (profile == NULL) {
-        SioIndexPort = SIO_SECONDARY_INDEX_PORT;
-        SioDataPort = SIO_SECONDARY_DATA_PORT;
+        Globals.SioIndexPort = SIO_SECONDARY_INDEX_PORT;
+        Globals.SioDataPort = SIO_SECONDARY_DATA_PORT;
         profile = ChipProfileFromId(SioReadChipId());
         if (profile == NULL) {
             return FALSE;

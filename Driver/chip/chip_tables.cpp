@@ -1,5 +1,6 @@
 // The chips the driver knows, as constant tables: identification by ID byte, the register
-// tables of each chip, the per-chip profile, and the register width rule of each chip family.
+// tables of each chip, the register width rule and fixed input scaling of each chip, and the
+// per-chip profile that points at them.
 #include "chip_profile.h"
 
 // ---- register tables, indexed by a channel's RegIndex ------------------------------------------
@@ -15,23 +16,56 @@ const USHORT Nct5523TempRegs[9] = {0x0010, 0x0011, 0x0012, 0x0018, 0x0019,
                                    0x001A, 0x0013, 0x0014, 0x0015};
 const USHORT Nct5523FanRegs[3] = {0x0030, 0x0032, 0x0034};
 
+// ---- register width rule: the 16-bit registers of each chip -------------------------------------
+
+// The W83627HF/DHG's rule is the first six rows (the 16-bit temperatures of banks 1 and 2); the
+// NCT6776 adds banks 4 and 6 (0x0630-0x063F, 0x0402, 0x0640, 0x0642, the fan counts
+// 0x0656-0x065F) and 0x0073/0x0075/0x0077 of bank 0.
+#define W83627_WORD_REGISTER_COUNT 6
+static const HWM_REGISTER_RANGE HwmWordRegisters[] = {
+    {0x0150, 0x0150}, {0x0153, 0x0153}, {0x0155, 0x0155}, {0x0250, 0x0250}, {0x0253, 0x0253},
+    {0x0255, 0x0255}, {0x0630, 0x063F}, {0x0402, 0x0402}, {0x0640, 0x0640}, {0x0642, 0x0642},
+    {0x0656, 0x065F}, {0x0073, 0x0073}, {0x0075, 0x0075}, {0x0077, 0x0077},
+};
+
+// The NCT5523D's temperatures 0x10-0x15 of bank 0, whose low-order bit lives in the shared
+// register 0x16.
+static const HWM_REGISTER_RANGE Nct5523WordRegisters[] = {{0x0010, 0x0015}};
+#define NCT5523_SHARED_LOW_REGISTER 0x16
+
+// ---- fixed input scaling, by the low byte of the register number --------------------------------
+
+static const VOLTAGE_INPUT_SCALE W83627HfInputScales[] = {{0x23, 84, 50}, {0x50, 50, 33}};
+// The W83627DHG and the NCT6776 see the same four inputs through a divider of two.
+static const VOLTAGE_INPUT_SCALE DoubledInputScales[] = {
+    {0x22, 2, 1}, {0x23, 2, 1}, {0x50, 2, 1}, {0x51, 2, 1}};
+static const VOLTAGE_INPUT_SCALE Nct5523InputScales[] = {
+    {0x02, 2, 1}, {0x03, 2, 1}, {0x07, 2, 1}, {0x08, 2, 1}};
+
 // ---- profiles -----------------------------------------------------------------------------------
 
 #define HWM_NCT6776_VBAT_CONTROL 0x005D
 #define HWM_NCT5523_VBAT_CONTROL 0x0318
+#define KWO_TABLE(Array) Array, KWO_COUNT_OF(Array)
 
 static const CHIP_PROFILE ChipProfiles[] = {
-    {CHIP_W83627DHG, 8, HwmVoltageRegs, KWO_COUNT_OF(HwmVoltageRegs), HwmTempRegs,
-     KWO_COUNT_OF(HwmTempRegs), NULL, 0, FALSE, 0},
-    {CHIP_W83627HF, 16, HwmVoltageRegs, KWO_COUNT_OF(HwmVoltageRegs), HwmTempRegs,
-     KWO_COUNT_OF(HwmTempRegs), NULL, 0, FALSE, 0},
-    {CHIP_NCT6776, 8, HwmVoltageRegs, KWO_COUNT_OF(HwmVoltageRegs), HwmTempRegs,
-     KWO_COUNT_OF(HwmTempRegs), Nct6776FanRegs, KWO_COUNT_OF(Nct6776FanRegs), TRUE,
-     HWM_NCT6776_VBAT_CONTROL},
-    {CHIP_NCT5523D, 8, Nct5523VoltageRegs, KWO_COUNT_OF(Nct5523VoltageRegs), Nct5523TempRegs,
-     KWO_COUNT_OF(Nct5523TempRegs), Nct5523FanRegs, KWO_COUNT_OF(Nct5523FanRegs), TRUE,
+    {CHIP_W83627DHG, L"Winbond W83627DHG Hardware Monitor", 8, KWO_TABLE(HwmVoltageRegs),
+     KWO_TABLE(HwmTempRegs), NULL, 0, HwmWordRegisters, W83627_WORD_REGISTER_COUNT,
+     KWO_TABLE(DoubledInputScales), 0, FALSE, FALSE, 0},
+    {CHIP_W83627HF, L"Winbond W83627HF Hardware Monitor", 16, KWO_TABLE(HwmVoltageRegs),
+     KWO_TABLE(HwmTempRegs), NULL, 0, HwmWordRegisters, W83627_WORD_REGISTER_COUNT,
+     KWO_TABLE(W83627HfInputScales), 0, FALSE, FALSE, 0},
+    {CHIP_NCT6776, L"Nuvoton NCT6776 Hardware Monitor", 8, KWO_TABLE(HwmVoltageRegs),
+     KWO_TABLE(HwmTempRegs), KWO_TABLE(Nct6776FanRegs), KWO_TABLE(HwmWordRegisters),
+     KWO_TABLE(DoubledInputScales), 0, FALSE, TRUE, HWM_NCT6776_VBAT_CONTROL},
+    {CHIP_NCT5523D, L"Nuvoton NCT5523D/6106D Hardware Monitor", 8, KWO_TABLE(Nct5523VoltageRegs),
+     KWO_TABLE(Nct5523TempRegs), KWO_TABLE(Nct5523FanRegs), KWO_TABLE(Nct5523WordRegisters),
+     KWO_TABLE(Nct5523InputScales), NCT5523_SHARED_LOW_REGISTER, TRUE, TRUE,
      HWM_NCT5523_VBAT_CONTROL},
 };
+
+// Chip types without a profile are described as this one.
+#define CHIP_DESCRIPTION_DEFAULT CHIP_NCT6776
 
 // Configuration register 0x20 of each supported chip. The W83627DHG answers 0xA0 or 0xB0
 // depending on its stepping.
@@ -65,33 +99,12 @@ const CHIP_PROFILE* ChipProfileFromId(UCHAR ChipId)
     return NULL;
 }
 
-// ---- register width, one predicate per chip family ----------------------------------------------
-
-// W83627HF/DHG: the 16-bit temperatures of banks 1 and 2 (the whole bank byte is compared, so
-// 0x0350 is 8-bit).
-BOOLEAN W83627IsWordRegister(USHORT Register)
+PCWSTR ChipDescription(ULONG ChipType)
 {
-    UCHAR bank = HWM_BANK(Register);
-    UCHAR index = HWM_INDEX(Register);
+    const CHIP_PROFILE* profile = ChipProfileFromType(ChipType);
 
-    return (BOOLEAN)((bank == 1 || bank == 2) && (index == 0x50 || index == 0x53 || index == 0x55));
-}
-
-// NCT6776: the W83627 temperatures plus the 16-bit registers of banks 4 and 6 (0x0630-0x063F,
-// 0x0402, 0x0640, 0x0642, the fan counts 0x0656-0x065F) and 0x0073/0x0075/0x0077 of bank 0.
-BOOLEAN Nct6776IsWordRegister(USHORT Register)
-{
-    return (BOOLEAN)(W83627IsWordRegister(Register) || (Register & 0xFFF0) == 0x0630 ||
-                     Register == 0x0402 || Register == 0x0640 || Register == 0x0642 ||
-                     ((Register & 0xFFF0) == 0x0650 && (Register & 0x000F) >= 0x6) ||
-                     Register == 0x0073 || Register == 0x0075 || Register == 0x0077);
-}
-
-// NCT5523D: the temperatures 0x10-0x15 of bank 0, whose low-order bit lives in the shared
-// register 0x16 (see HwmReadRegisterNct5523). Any other bank is 8-bit.
-BOOLEAN Nct5523IsWordRegister(USHORT Register)
-{
-    UCHAR index = HWM_INDEX(Register);
-
-    return (BOOLEAN)(HWM_BANK(Register) == 0 && index >= 0x10 && index <= 0x15);
+    if (profile == NULL) {
+        profile = ChipProfileFromType(CHIP_DESCRIPTION_DEFAULT);
+    }
+    return profile->Description;
 }

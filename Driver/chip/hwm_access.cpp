@@ -42,20 +42,22 @@ VOID HwmSelectBank(PDEVICE_EXTENSION Extension, USHORT Register)
     HwmWriteData(Extension, HWM_BANK(Register));
 }
 
-// TRUE when Register is 16 bits wide on the detected chip; no port operation.
+// TRUE when Register is 16 bits wide on the detected chip, by its profile's width rule; no port
+// operation. A chip type without a profile has only 8-bit registers.
 BOOLEAN HwmIsWordRegister(PDEVICE_EXTENSION Extension, USHORT Register)
 {
-    switch (Extension->ChipType) {
-    case CHIP_W83627DHG:
-    case CHIP_W83627HF:
-        return W83627IsWordRegister(Register);
-    case CHIP_NCT6776:
-        return Nct6776IsWordRegister(Register);
-    case CHIP_NCT5523D:
-        return Nct5523IsWordRegister(Register);
-    default:
+    const CHIP_PROFILE* profile = ChipProfileFromType(Extension->ChipType);
+
+    if (profile == NULL) {
         return FALSE;
     }
+    for (ULONG i = 0; i < profile->WordRegisterCount; i++) {
+        if (Register >= profile->WordRegisters[i].First &&
+            Register <= profile->WordRegisters[i].Last) {
+            return TRUE;
+        }
+    }
+    return FALSE;
 }
 
 // Reads exactly one register, whatever its width.
@@ -86,20 +88,25 @@ USHORT HwmReadRegister(PDEVICE_EXTENSION Extension, USHORT Register)
     return value;
 }
 
-// Reads a register of the NCT5523D. Its 16-bit temperatures 0x10-0x15 keep only one low-order
-// bit, the half degree, and all six share register 0x16 for it: bit n of register 0x16 belongs
-// to register 0x10 + n, n being the low three bits of the register number (0x10 -> bit 0,
-// 0x11 -> bit 1, ..., 0x15 -> bit 5). That bit becomes bit 7 of the result, bits 0-6 are zero.
+// Reads a register of a chip whose 16-bit temperatures keep only one low-order bit, the half
+// degree, in a register shared by all of them (the NCT5523D: 0x10-0x15 share register 0x16).
+// Bit n of the shared register belongs to register 0x10 + n, n being the low three bits of the
+// register number (0x10 -> bit 0, ..., 0x15 -> bit 5). That bit becomes bit 7 of the result,
+// bits 0-6 are zero. On a chip without a shared register this is HwmReadRegister.
 USHORT HwmReadRegisterNct5523(PDEVICE_EXTENSION Extension, USHORT Register)
 {
+    const CHIP_PROFILE* profile = ChipProfileFromType(Extension->ChipType);
     BOOLEAN wide = HwmIsWordRegister(Extension, Register);
     USHORT value;
     UCHAR shared;
 
+    if (profile == NULL || profile->SharedLowRegister == 0) {
+        return HwmReadRegister(Extension, Register);
+    }
     HwmBeginAccess(Extension, Register);
     value = HwmReadData(Extension);
     if (wide) {
-        HwmWriteIndex(Extension, HWM_NCT5523_SHARED_LOW);
+        HwmWriteIndex(Extension, profile->SharedLowRegister);
         shared = HwmReadData(Extension);
         value = (USHORT)((value << 8) | (((shared >> (Register & 0x07)) & 0x01) << 7));
     }
@@ -109,15 +116,18 @@ USHORT HwmReadRegisterNct5523(PDEVICE_EXTENSION Extension, USHORT Register)
 
 // Reads a temperature register into 1/256 degree: the high byte holds whole degrees in two's
 // complement, the low byte the fraction. An 8-bit register's content moves to the high byte.
+// Chips with a shared low-order register read their temperatures through it.
 SHORT HwmReadTemperature(PDEVICE_EXTENSION Extension, USHORT Register)
 {
+    const CHIP_PROFILE* profile = ChipProfileFromType(Extension->ChipType);
     USHORT value;
 
-    if (Extension->ChipType == CHIP_NCT5523D) {
+    if (profile != NULL && profile->SharedLowRegister != 0) {
         value = HwmReadRegisterNct5523(Extension, Register);
     } else {
         value = HwmReadRegister(Extension, Register);
     }
+
     if (!HwmIsWordRegister(Extension, Register)) {
         value = (USHORT)(value << 8);
     }

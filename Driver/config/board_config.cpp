@@ -19,7 +19,7 @@ static const BOARD_CHANNEL_KIND BoardChannelKinds[] = {
 #define BOARD_CHANNEL_KIND_COUNT (sizeof(BoardChannelKinds) / sizeof(BoardChannelKinds[0]))
 
 // Frees whatever channel lists the extension holds and clears their counts and flags.
-KWO_PAGED_CODE static VOID ReleaseChannelLists(PDEVICE_EXTENSION Extension)
+KWO_PAGED_CODE VOID ReleaseChannelLists(PDEVICE_EXTENSION Extension)
 {
     PAGED_CODE();
 

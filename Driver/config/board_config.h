@@ -9,6 +9,7 @@
 #define KWO_VALUE_BUFFER_SIZE 256
 
 NTSTATUS LoadBoardConfiguration(PDEVICE_EXTENSION Extension);
+VOID ReleaseChannelLists(PDEVICE_EXTENSION Extension);
 NTSTATUS LoadProductChannels(PDEVICE_EXTENSION Extension, HANDLE ProductKey,
                              PUNICODE_STRING SubkeyName);
 NTSTATUS OpenProductSubkey(HANDLE ProductKey, PUNICODE_STRING SubkeyName, PHANDLE BoardKey,

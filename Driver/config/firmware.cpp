@@ -3,9 +3,6 @@
 // Resident code: nothing here is pageable.
 #include "firmware.h"
 
-PUCHAR FirmwareImage = NULL;
-PCHAR ProductName = NULL;
-
 // Product-family prefixes, searched for in table order: the first row found anywhere in the
 // image wins. Only the text up to the first zero byte of a row is searched for.
 #define PRODUCT_PREFIX_FIELD 12
@@ -88,7 +85,7 @@ BOOLEAN LoadFirmwareImage(VOID)
     PHYSICAL_ADDRESS address;
     PVOID mapping;
 
-    if (FirmwareImage != NULL) {
+    if (Globals.FirmwareImage != NULL) {
         return FALSE;
     }
 
@@ -98,26 +95,27 @@ BOOLEAN LoadFirmwareImage(VOID)
         return FALSE;
     }
 
-    FirmwareImage =
+    Globals.FirmwareImage =
         (PUCHAR)ExAllocatePoolWithTag(PagedPool, FIRMWARE_IMAGE_LENGTH, KWO_TAG_FIRMWARE);
-    if (FirmwareImage != NULL) {
-        memset(FirmwareImage, 0, FIRMWARE_IMAGE_LENGTH);
-        memcpy(FirmwareImage, mapping, FIRMWARE_IMAGE_LENGTH);
+    if (Globals.FirmwareImage != NULL) {
+        memset(Globals.FirmwareImage, 0, FIRMWARE_IMAGE_LENGTH);
+        memcpy(Globals.FirmwareImage, mapping, FIRMWARE_IMAGE_LENGTH);
     }
 
     MmUnmapIoSpace(mapping, FIRMWARE_IMAGE_LENGTH);
-    return FirmwareImage != NULL ? TRUE : FALSE;
+    return Globals.FirmwareImage != NULL ? TRUE : FALSE;
 }
 
 // Makes ProductName a zero-terminated copy of the first Length bytes of Text.
 static BOOLEAN KeepProductName(const UCHAR* Text, ULONG Length)
 {
-    ProductName = (PCHAR)ExAllocatePoolWithTag(PagedPool, (SIZE_T)Length + 1, KWO_TAG_PRODUCT_NAME);
-    if (ProductName == NULL) {
+    Globals.ProductName =
+        (PCHAR)ExAllocatePoolWithTag(PagedPool, (SIZE_T)Length + 1, KWO_TAG_PRODUCT_NAME);
+    if (Globals.ProductName == NULL) {
         return FALSE;
     }
-    memcpy(ProductName, Text, Length);
-    ProductName[Length] = '\0';
+    memcpy(Globals.ProductName, Text, Length);
+    Globals.ProductName[Length] = '\0';
     return TRUE;
 }
 
@@ -125,7 +123,7 @@ static BOOLEAN KeepProductName(const UCHAR* Text, ULONG Length)
 // later in the text, else up to the first space, else the whole text.
 static BOOLEAN TakePrefixedName(ULONG Start)
 {
-    const UCHAR* text = FirmwareImage + Start;
+    const UCHAR* text = Globals.FirmwareImage + Start;
     ULONG length = BoundedTextLength(text, FIRMWARE_IMAGE_LENGTH - Start);
     ULONG end;
 
@@ -148,24 +146,25 @@ static FIRMWARE_SEARCH TakeBannerName(VOID)
     ULONG closing;
     ULONG searched;
 
-    if (!FindBytes(FirmwareImage, FIRMWARE_IMAGE_LENGTH, (const UCHAR*)BannerStart,
+    if (!FindBytes(Globals.FirmwareImage, FIRMWARE_IMAGE_LENGTH, (const UCHAR*)BannerStart,
                    TEXT_LENGTH(BannerStart), &banner)) {
         return FirmwareHoldsNoName;
     }
     start = banner + TEXT_LENGTH(BannerStart);
     room = FIRMWARE_IMAGE_LENGTH - start;
-    length = BoundedTextLength(FirmwareImage + start, room);
+    length = BoundedTextLength(Globals.FirmwareImage + start, room);
 
     // The terminator is searched along with the text so that " ****" may stand at its very end;
     // a text that runs up to the end of the copy has no terminator to add.
     searched = length < room ? length + 1 : length;
-    if (!FindBytes(FirmwareImage + start, length, (const UCHAR*)BiosMarker, TEXT_LENGTH(BiosMarker),
-                   &end) ||
-        !FindBytes(FirmwareImage + start, searched, (const UCHAR*)BannerEnd, TEXT_LENGTH(BannerEnd),
-                   &closing)) {
+    if (!FindBytes(Globals.FirmwareImage + start, length, (const UCHAR*)BiosMarker,
+                   TEXT_LENGTH(BiosMarker), &end) ||
+        !FindBytes(Globals.FirmwareImage + start, searched, (const UCHAR*)BannerEnd,
+                   TEXT_LENGTH(BannerEnd), &closing)) {
         return FirmwareHoldsNoName;
     }
-    return KeepProductName(FirmwareImage + start, end) ? FirmwareNameFound : FirmwareNotSearched;
+    return KeepProductName(Globals.FirmwareImage + start, end) ? FirmwareNameFound
+                                                               : FirmwareNotSearched;
 }
 
 // Length of a prefix row: its text up to the first zero byte of the field.
@@ -191,7 +190,7 @@ static BOOLEAN FindFamilyPrefix(PULONG Offset)
     ULONG row;
 
     for (position = 0; position < FIRMWARE_IMAGE_LENGTH && best != 0; position++) {
-        ULONG candidates = PrefixStarts.Rows[FirmwareImage[position]] & ((1u << best) - 1);
+        ULONG candidates = PrefixStarts.Rows[Globals.FirmwareImage[position]] & ((1u << best) - 1);
 
         for (row = 0; candidates != 0; row++, candidates >>= 1) {
             const ULONG length = PrefixLength(row);
@@ -199,7 +198,7 @@ static BOOLEAN FindFamilyPrefix(PULONG Offset)
             if ((candidates & 1) == 0 || length >= FIRMWARE_IMAGE_LENGTH - position) {
                 continue;
             }
-            if (strncmp((const char*)FirmwareImage + position, ProductFamilyPrefixes[row],
+            if (strncmp((const char*)Globals.FirmwareImage + position, ProductFamilyPrefixes[row],
                         length) == 0) {
                 best = row;
                 *Offset = position;
@@ -227,15 +226,15 @@ static FIRMWARE_SEARCH SearchFirmware(VOID)
         result = TakeBannerName();
     }
 
-    ExFreePoolWithTag(FirmwareImage, KWO_TAG_FIRMWARE);
-    FirmwareImage = NULL;
+    ExFreePoolWithTag(Globals.FirmwareImage, KWO_TAG_FIRMWARE);
+    Globals.FirmwareImage = NULL;
     return result;
 }
 
 // Finds the product name in a fresh copy of the firmware image and keeps it in ProductName.
 BOOLEAN FindProductName(VOID)
 {
-    if (ProductName != NULL) {
+    if (Globals.ProductName != NULL) {
         return TRUE;
     }
     return SearchFirmware() == FirmwareNameFound ? TRUE : FALSE;
@@ -248,7 +247,7 @@ BOOLEAN MatchBoardPattern(PCSTR Pattern, PBOARD_IDENTITY Identity)
     if (Pattern == NULL || Identity == NULL) {
         return FALSE;
     }
-    if (ProductName == NULL) {
+    if (Globals.ProductName == NULL) {
         if (Identity->NoName) {
             return FALSE;
         }
@@ -264,7 +263,7 @@ BOOLEAN MatchBoardPattern(PCSTR Pattern, PBOARD_IDENTITY Identity)
             return FALSE;
         }
     }
-    return WildcardMatch(Pattern, ProductName) != 0 ? TRUE : FALSE;
+    return WildcardMatch(Pattern, Globals.ProductName) != 0 ? TRUE : FALSE;
 }
 
 // After a pattern that did not match. A name kept from an earlier start is given up, so that
@@ -296,12 +295,12 @@ BOOLEAN MatchProductName(PCSTR Pattern)
 // Frees the product name and any image copy, so the next test reads the firmware afresh.
 VOID ReleaseProductName(VOID)
 {
-    if (ProductName != NULL) {
-        ExFreePoolWithTag(ProductName, KWO_TAG_PRODUCT_NAME);
-        ProductName = NULL;
+    if (Globals.ProductName != NULL) {
+        ExFreePoolWithTag(Globals.ProductName, KWO_TAG_PRODUCT_NAME);
+        Globals.ProductName = NULL;
     }
-    if (FirmwareImage != NULL) {
-        ExFreePoolWithTag(FirmwareImage, KWO_TAG_FIRMWARE);
-        FirmwareImage = NULL;
+    if (Globals.FirmwareImage != NULL) {
+        ExFreePoolWithTag(Globals.FirmwareImage, KWO_TAG_FIRMWARE);
+        Globals.FirmwareImage = NULL;
     }
 }

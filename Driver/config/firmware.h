@@ -7,9 +7,6 @@
 #define FIRMWARE_IMAGE_BASE 0xF0000
 #define FIRMWARE_IMAGE_LENGTH 0xFFFF
 
-extern PUCHAR FirmwareImage;
-extern PCHAR ProductName;
-
 // What one configuration load knows of the board's product name between its pattern tests:
 // the firmware is searched at most once per load (again only after a search that could not
 // run for lack of a mapping or pool).

@@ -2,28 +2,11 @@
 // voltage channel names, battery-voltage monitoring when one of them is "VBAT", the two
 // published registry values and the info block returned by IOCTL_HWM_GET_CHIP_INFO.
 #include "control.h"
-#include "../chip/chip.h"
+#include "../chip/chip_profile.h"
 #include "../config/channel.h"
 
 #define VOLTAGE_LIST_UNITS (HWM_VOLTAGE_LIST_SIZE / sizeof(WCHAR))
 #define CHANNEL_NAME_UNITS (sizeof(((SENSOR_GROUP*)0)->u.Temperature.ChannelName) / sizeof(WCHAR))
-
-// The description text of a chip type; unknown types read as the NCT6776.
-KWO_PAGED_CODE static PCWSTR ChipDescriptionText(ULONG ChipType)
-{
-    PAGED_CODE();
-
-    switch (ChipType) {
-    case CHIP_W83627HF:
-        return L"Winbond W83627HF Hardware Monitor";
-    case CHIP_W83627DHG:
-        return L"Winbond W83627DHG Hardware Monitor";
-    case CHIP_NCT5523D:
-        return L"Nuvoton NCT5523D/6106D Hardware Monitor";
-    default:
-        return L"Nuvoton NCT6776 Hardware Monitor";
-    }
-}
 
 // Characters of a channel's name: those before its zero character, never more than its Name
 // buffer holds.
@@ -111,7 +94,7 @@ KWO_PAGED_CODE NTSTATUS BuildDescriptionBlock(PDEVICE_EXTENSION Extension)
         Extension->ChipInfo = NULL;
     }
 
-    RtlInitUnicodeString(&description, ChipDescriptionText(Extension->ChipType));
+    RtlInitUnicodeString(&description, ChipDescription(Extension->ChipType));
     RtlZeroMemory(Extension->ChipDesc, sizeof(Extension->ChipDesc));
     RtlCopyMemory(Extension->ChipDesc, description.Buffer, description.Length);
 

@@ -4,6 +4,7 @@
 
 #include "../kernel.h"
 #include "../public/kwotarv_public.h"
+#include "globals.h"
 
 struct _SENSOR_CHANNEL_LIST;
 

@@ -14,6 +14,7 @@
 // arrays, so each request holds the device lock from its first reading to the end of its copy.
 #include "control.h"
 
+#include "../chip/chip_profile.h"
 #include "../config/channel.h"
 #include "../sensors/sensors.h"
 
@@ -90,12 +91,13 @@ static KWO_PAGED_CODE BOOLEAN SelectChannelGroup(PDEVICE_EXTENSION Extension, UL
     return TRUE;
 }
 
-// Takes the temperature reading that fits the chip.
+// Takes the temperature reading variant that the chip's profile names.
 static KWO_PAGED_CODE VOID ReadTemperatures(PDEVICE_EXTENSION Extension)
 {
     PAGED_CODE();
 
-    if (Extension->ChipType == CHIP_NCT5523D)
+    const CHIP_PROFILE* profile = ChipProfileFromType(Extension->ChipType);
+    if (profile != NULL && profile->SecondTempFromRegister)
         SampleTemperaturesNct5523(Extension);
     else
         SampleTemperatures(Extension);

@@ -90,7 +90,7 @@ NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDev
     extension->RegistryPath.Buffer = extension->RegistryPathBuffer;
     extension->RegistryPath.Length = 0;
     extension->RegistryPath.MaximumLength = KWO_REGISTRY_PATH_ROOM;
-    RtlCopyUnicodeString(&extension->RegistryPath, &RegistryPath);
+    RtlCopyUnicodeString(&extension->RegistryPath, &Globals.RegistryPath);
 
     IoInitializeRemoveLock(&extension->RemoveLock, KWO_TAG_REMOVE_LOCK, KWO_REMOVE_LOCK_MAX_MINUTES,
                            KWO_REMOVE_LOCK_HIGH_WATERMARK);

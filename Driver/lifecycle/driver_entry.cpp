@@ -3,12 +3,17 @@
 // dispatch table; unload gives back everything the driver still holds.
 #include "lifecycle.h"
 
-#include "../config/channel.h"
+#include "../chip/chip_profile.h"
 #include "../config/firmware.h"
 #include "../control/control.h"
 
-// Copy of the service key path given at load; read by AddDevice, freed by unload.
-UNICODE_STRING RegistryPath;
+#define DRIVER_GLOBALS_AT_LOAD                                                                     \
+    {                                                                                              \
+        {0, 0, NULL}, SIO_PRIMARY_INDEX_PORT, SIO_PRIMARY_DATA_PORT, NULL, NULL                    \
+    }
+
+DRIVER_GLOBALS Globals = DRIVER_GLOBALS_AT_LOAD;
+const DRIVER_GLOBALS GlobalsAtLoad = DRIVER_GLOBALS_AT_LOAD;
 
 // Frees what a device still holds and deletes it. Used by unload for devices the system did not
 // remove (normally none: the removal request tears each device down).
@@ -21,23 +26,10 @@ static KWO_PAGED_CODE VOID DeleteRemainingDevice(PDEVICE_OBJECT DeviceObject)
 
     RtlInitUnicodeString(&linkName, KWOTARV_SYMBOLIC_LINK);
 
-    if (extension->ChipInfo != NULL) {
-        ExFreePoolWithTag(extension->ChipInfo, KWO_TAG_CHIP_INFO);
-        extension->ChipInfo = NULL;
-    }
-    if (extension->VoltageChannels != NULL)
-        FreeChannelList(&extension->VoltageChannels);
-    if (extension->TempChannels != NULL)
-        FreeChannelList(&extension->TempChannels);
-    if (extension->FanChannels != NULL)
-        FreeChannelList(&extension->FanChannels);
-
+    FreeDeviceDescription(extension);
     // The interface name belongs to the device too; a device that was never removed still
     // holds it.
-    if (extension->InterfaceName.Buffer != NULL) {
-        IoSetDeviceInterfaceState(&extension->InterfaceName, FALSE);
-        RtlFreeUnicodeString(&extension->InterfaceName);
-    }
+    DisableDeviceInterface(extension);
 
     IoDeleteSymbolicLink(&linkName);
     if (extension->LowerDevice != NULL)
@@ -51,11 +43,11 @@ KWO_PAGED_CODE VOID NTAPI DriverUnload(PDRIVER_OBJECT DriverObject)
 {
     PAGED_CODE();
 
-    if (RegistryPath.Buffer != NULL) {
-        ExFreePoolWithTag(RegistryPath.Buffer, KWO_TAG_REGISTRY_PATH);
-        RegistryPath.Buffer = NULL;
-        RegistryPath.Length = 0;
-        RegistryPath.MaximumLength = 0;
+    if (Globals.RegistryPath.Buffer != NULL) {
+        ExFreePoolWithTag(Globals.RegistryPath.Buffer, KWO_TAG_REGISTRY_PATH);
+        Globals.RegistryPath.Buffer = NULL;
+        Globals.RegistryPath.Length = 0;
+        Globals.RegistryPath.MaximumLength = 0;
     }
 
     PDEVICE_OBJECT device = DriverObject->DeviceObject;
@@ -102,17 +94,17 @@ extern "C" KWO_INIT_CODE NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT DriverObject,
         goto Exit;
     }
 
-    RegistryPath.Length = ServicePath->Length;
-    RegistryPath.MaximumLength = (USHORT)(ServicePath->Length + sizeof(WCHAR));
-    RegistryPath.Buffer =
-        (PWSTR)ExAllocatePoolWithTag(PagedPool, RegistryPath.MaximumLength, KWO_TAG_REGISTRY_PATH);
-    if (RegistryPath.Buffer == NULL) {
-        RegistryPath.Length = 0;
-        RegistryPath.MaximumLength = 0;
+    Globals.RegistryPath.Length = ServicePath->Length;
+    Globals.RegistryPath.MaximumLength = (USHORT)(ServicePath->Length + sizeof(WCHAR));
+    Globals.RegistryPath.Buffer = (PWSTR)ExAllocatePoolWithTag(
+        PagedPool, Globals.RegistryPath.MaximumLength, KWO_TAG_REGISTRY_PATH);
+    if (Globals.RegistryPath.Buffer == NULL) {
+        Globals.RegistryPath.Length = 0;
+        Globals.RegistryPath.MaximumLength = 0;
         status = STATUS_INSUFFICIENT_RESOURCES;
         goto Exit;
     }
-    RtlCopyUnicodeString(&RegistryPath, ServicePath);
+    RtlCopyUnicodeString(&Globals.RegistryPath, ServicePath);
 
     DriverObject->MajorFunction[IRP_MJ_CREATE] = DispatchCreateClose;
     DriverObject->MajorFunction[IRP_MJ_CLOSE] = DispatchCreateClose;

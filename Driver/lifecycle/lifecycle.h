@@ -3,8 +3,6 @@
 
 #include "../control/device.h"
 
-extern UNICODE_STRING RegistryPath;
-
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath);
 NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT PhysicalDeviceObject);
 VOID NTAPI DriverUnload(PDRIVER_OBJECT DriverObject);
@@ -15,3 +13,5 @@ NTSTATUS NTAPI DispatchPower(PDEVICE_OBJECT DeviceObject, PIRP Irp);
 NTSTATUS ForwardAndWait(PDEVICE_OBJECT TargetDevice, PIRP Irp);
 NTSTATUS StartDevice(PDEVICE_EXTENSION Extension, PIRP Irp);
 NTSTATUS RemoveDevice(PDEVICE_EXTENSION Extension, PIRP Irp);
+VOID FreeDeviceDescription(PDEVICE_EXTENSION Extension);
+VOID DisableDeviceInterface(PDEVICE_EXTENSION Extension);

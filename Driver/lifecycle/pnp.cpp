@@ -123,26 +123,30 @@ static NTSTATUS MarkInterfaceRestricted(PUNICODE_STRING InterfaceName)
 }
 
 // Frees the info block and the channel lists, if present, and clears what described them. Each
-// pointer ends up null, so a second call (removal after a failed start, a restart after a stop)
-// frees nothing twice, and a restart that fails half-way leaves no count without its list.
-static VOID FreeDeviceDescription(PDEVICE_EXTENSION Extension)
+// pointer ends up null, so a second call (removal after a failed start, a restart after a stop,
+// unload after either) frees nothing twice, and a restart that fails half-way leaves no count
+// without its list.
+VOID FreeDeviceDescription(PDEVICE_EXTENSION Extension)
 {
     if (Extension->ChipInfo != NULL) {
         ExFreePoolWithTag(Extension->ChipInfo, KWO_TAG_CHIP_INFO);
         Extension->ChipInfo = NULL;
     }
-    if (Extension->VoltageChannels != NULL)
-        FreeChannelList(&Extension->VoltageChannels);
-    if (Extension->TempChannels != NULL)
-        FreeChannelList(&Extension->TempChannels);
-    if (Extension->FanChannels != NULL)
-        FreeChannelList(&Extension->FanChannels);
-    Extension->VoltageCount = 0;
-    Extension->TempCount = 0;
-    Extension->FanCount = 0;
-    Extension->HasTemp1 = 0;
-    Extension->HasTemp2 = 0;
+    ReleaseChannelLists(Extension);
     Extension->VbatMonitor = FALSE;
+}
+
+// Disables the device interface and frees its name, if the device holds one; the name is empty
+// afterwards whatever the disabling gave.
+VOID DisableDeviceInterface(PDEVICE_EXTENSION Extension)
+{
+    if (Extension->InterfaceName.Buffer != NULL) {
+        IoSetDeviceInterfaceState(&Extension->InterfaceName, FALSE);
+        RtlFreeUnicodeString(&Extension->InterfaceName);
+        Extension->InterfaceName.Length = 0;
+        Extension->InterfaceName.MaximumLength = 0;
+        Extension->InterfaceName.Buffer = NULL;
+    }
 }
 
 // The start sequence. The lower drivers go first; their failure is not acted on (the chip is
@@ -198,13 +202,7 @@ NTSTATUS RemoveDevice(PDEVICE_EXTENSION Extension, PIRP Irp)
     RtlInitUnicodeString(&linkName, KWOTARV_SYMBOLIC_LINK);
     IoDeleteSymbolicLink(&linkName);
 
-    if (Extension->InterfaceName.Buffer != NULL) {
-        IoSetDeviceInterfaceState(&Extension->InterfaceName, FALSE);
-        RtlFreeUnicodeString(&Extension->InterfaceName);
-        Extension->InterfaceName.Length = 0;
-        Extension->InterfaceName.MaximumLength = 0;
-        Extension->InterfaceName.Buffer = NULL;
-    }
+    DisableDeviceInterface(Extension);
 
     if (NT_SUCCESS(IoAcquireRemoveLock(&Extension->RemoveLock, Irp)))
         IoReleaseRemoveLockAndWait(&Extension->RemoveLock, Irp);

@@ -3,26 +3,8 @@
 // names. Every reading goes to the chip; nothing is cached.
 #include "sensors.h"
 
-#include "../chip/chip.h"
+#include "../chip/chip_profile.h"
 #include "../config/channel.h"
-
-// Fixed input scaling: some chip inputs sit behind an on-board divider that the channel's own
-// R1/R2 do not describe. Keyed by chip type and the low byte of the register number (the bank
-// plays no part); the new raw value is raw * Multiplier / Divisor in unsigned 32-bit arithmetic.
-typedef struct _VOLTAGE_INPUT_SCALE {
-    ULONG ChipType;
-    UCHAR RegisterLow;
-    ULONG Multiplier;
-    ULONG Divisor;
-} VOLTAGE_INPUT_SCALE;
-
-static const VOLTAGE_INPUT_SCALE VoltageInputScales[] = {
-    {CHIP_NCT5523D, 0x02, 2, 1},   {CHIP_NCT5523D, 0x03, 2, 1},  {CHIP_NCT5523D, 0x07, 2, 1},
-    {CHIP_NCT5523D, 0x08, 2, 1},   {CHIP_W83627DHG, 0x22, 2, 1}, {CHIP_NCT6776, 0x22, 2, 1},
-    {CHIP_W83627HF, 0x23, 84, 50}, {CHIP_W83627DHG, 0x23, 2, 1}, {CHIP_NCT6776, 0x23, 2, 1},
-    {CHIP_W83627HF, 0x50, 50, 33}, {CHIP_W83627DHG, 0x50, 2, 1}, {CHIP_NCT6776, 0x50, 2, 1},
-    {CHIP_W83627DHG, 0x51, 2, 1},  {CHIP_NCT6776, 0x51, 2, 1},
-};
 
 static inline ULONG MinUlong(ULONG a, ULONG b)
 {
@@ -31,16 +13,20 @@ static inline ULONG MinUlong(ULONG a, ULONG b)
 
 // ScaleVoltageInput
 //
-// Applies the chip's fixed scaling of the input at register low byte RegisterLow to *Value.
-// Combinations without a row leave the value as it is.
+// Applies the chip's fixed scaling of the input at register low byte RegisterLow to *Value, as
+// the chip's profile gives it. Inputs without a scaling row leave the value as it is.
 VOID ScaleVoltageInput(PDEVICE_EXTENSION Extension, USHORT RegisterLow, PULONG Value)
 {
     if (Extension == NULL || Value == NULL)
         return;
 
-    for (ULONG i = 0; i < sizeof(VoltageInputScales) / sizeof(VoltageInputScales[0]); i++) {
-        const VOLTAGE_INPUT_SCALE* row = &VoltageInputScales[i];
-        if (row->ChipType == Extension->ChipType && row->RegisterLow == (RegisterLow & 0xFF)) {
+    const CHIP_PROFILE* profile = ChipProfileFromType(Extension->ChipType);
+    if (profile == NULL)
+        return;
+
+    for (ULONG i = 0; i < profile->InputScaleCount; i++) {
+        const VOLTAGE_INPUT_SCALE* row = &profile->InputScales[i];
+        if (row->RegisterLow == (RegisterLow & 0xFF)) {
             *Value = *Value * row->Multiplier / row->Divisor;
             return;
         }

@@ -10,11 +10,11 @@ namespace sim::machine {
 
 std::optional<std::string> SearchProductName()
 {
-    if (ProductName != nullptr)
-        return std::string(ProductName);
+    if (Globals.ProductName != nullptr)
+        return std::string(Globals.ProductName);
     if (!FindProductName())
         return std::nullopt;
-    std::string name(ProductName);
+    std::string name(Globals.ProductName);
     ReleaseProductName();
     return name;
 }

@@ -101,8 +101,8 @@ TEST_F(DetectTest, ProfilePerIdByteWithExactPortTrace)
         EXPECT_EQ(ext->TempRegCount, c.tempCount);
         EXPECT_EQ(ext->FanRegs, c.fanRegs);
         EXPECT_EQ(ext->FanRegCount, c.fanCount);
-        EXPECT_EQ(SioIndexPort, c.port);
-        EXPECT_EQ(SioDataPort, c.port + 1u);
+        EXPECT_EQ(Globals.SioIndexPort, c.port);
+        EXPECT_EQ(Globals.SioDataPort, c.port + 1u);
 
         Trace expected;
         if (c.port == 0x4E)
@@ -175,8 +175,8 @@ TEST_F(DetectTest, NoSupportedIdAtEitherPairChangesNothing)
         EXPECT_EQ(ext->ChipType, CHIP_NONE);
         EXPECT_EQ(bus.Trace(), Identify(0x2E, c.idAt2E >= 0 ? c.idAt2E : 0xFF) +
                                    Identify(0x4E, c.idAt4E >= 0 ? c.idAt4E : 0xFF));
-        EXPECT_EQ(SioIndexPort, 0x4Eu);
-        EXPECT_EQ(SioDataPort, 0x4Fu);
+        EXPECT_EQ(Globals.SioIndexPort, 0x4Eu);
+        EXPECT_EQ(Globals.SioDataPort, 0x4Fu);
         EXPECT_FALSE(PublishedChipType().has_value());
     }
 }
@@ -185,7 +185,7 @@ TEST_F(DetectTest, PortPairStaysAtTheSecondPairOnceFallenBack)
 {
     Install(ChipKind::NCT5523D, 0x4E);
     ASSERT_TRUE(Detect());
-    ASSERT_EQ(SioIndexPort, 0x4Eu);
+    ASSERT_EQ(Globals.SioIndexPort, 0x4Eu);
 
     // A later detection begins at 0x4E/0x4F and never goes back to 0x2E.
     ASSERT_TRUE(Detect());
@@ -198,7 +198,7 @@ TEST_F(DetectTest, PortPairStaysAtTheSecondPairOnceFallenBack)
     Install(ChipKind::NCT6776, 0x2E);
     EXPECT_FALSE(Detect());
     EXPECT_EQ(bus.Trace(), Identify(0x4E, 0xFF) + Identify(0x4E, 0xFF));
-    EXPECT_EQ(SioIndexPort, 0x4Eu);
+    EXPECT_EQ(Globals.SioIndexPort, 0x4Eu);
 }
 
 TEST_F(DetectTest, FirstPairKeptWhenTheChipAnswersThere)
@@ -206,8 +206,8 @@ TEST_F(DetectTest, FirstPairKeptWhenTheChipAnswersThere)
     Install(ChipKind::NCT6776, 0x2E);
     ASSERT_TRUE(Detect());
     ASSERT_TRUE(Detect());
-    EXPECT_EQ(SioIndexPort, 0x2Eu);
-    EXPECT_EQ(SioDataPort, 0x2Fu);
+    EXPECT_EQ(Globals.SioIndexPort, 0x2Eu);
+    EXPECT_EQ(Globals.SioDataPort, 0x2Fu);
     EXPECT_EQ(bus.Trace().front(), W(0x2E, 0x87));
 }
 

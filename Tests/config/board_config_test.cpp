@@ -134,7 +134,7 @@ TEST_P(PatternOrderTest, FirstMatchInEnumerationOrderIsFinal)
 
     if (c.loaded) {
         EXPECT_EQ(Names(ext_->VoltageChannels), std::vector<std::string>{*c.loaded});
-        EXPECT_EQ(ProductName != nullptr, true);
+        EXPECT_EQ(Globals.ProductName != nullptr, true);
     } else {
         ExpectNoLists();
     }
@@ -161,7 +161,7 @@ TEST_F(BoardConfigTest, NoMatchLeavesNoProductNameHeld)
     sim::hw::Current().memory.SynthesiseFirmware(WithTerminator("QIB-9999 BIOS"), 0);
 
     EXPECT_EQ(Load(), STATUS_UNSUCCESSFUL);
-    EXPECT_EQ(ProductName, nullptr);
+    EXPECT_EQ(Globals.ProductName, nullptr);
     EXPECT_EQ(sim::pool::OutstandingCount(), 0u);
 }
 
@@ -244,7 +244,7 @@ TEST_P(SearchFailureTest, NextPatternSearchesAgain)
     EXPECT_EQ(Names(ext_->VoltageChannels), std::vector<std::string>{"from QIB-1234"});
     EXPECT_EQ(memory.MapCount(), GetParam().allocation != 0 ? 2u : 1u);
     EXPECT_EQ(HeldName(), "QIB-1234");
-    EXPECT_EQ(FirmwareImage, nullptr);
+    EXPECT_EQ(Globals.FirmwareImage, nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(Search, SearchFailureTest,
@@ -263,7 +263,7 @@ TEST_F(BoardConfigTest, FirmwareWithoutANameIsSearchedOnce)
 
     EXPECT_EQ(Load(), STATUS_UNSUCCESSFUL);
     EXPECT_EQ(memory.MapCount(), 1u);
-    EXPECT_EQ(ProductName, nullptr);
+    EXPECT_EQ(Globals.ProductName, nullptr);
     EXPECT_EQ(sim::pool::OutstandingCount(), 0u);
 }
 

@@ -18,5 +18,8 @@ class ConfigTest : public SimTest {
         SimTest::TearDown();
     }
 
-    static std::string HeldName() { return ProductName ? std::string(ProductName) : "<none>"; }
+    static std::string HeldName()
+    {
+        return Globals.ProductName ? std::string(Globals.ProductName) : "<none>";
+    }
 };

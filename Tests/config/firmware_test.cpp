@@ -54,7 +54,7 @@ TEST_P(ProductNameTest, FindsTheExpectedName)
     const BOOLEAN found = FindProductName();
 
     ASSERT_EQ(found != FALSE, c.expected.has_value()) << "held: " << HeldName();
-    EXPECT_EQ(FirmwareImage, nullptr) << "the image copy lives only for one search";
+    EXPECT_EQ(Globals.FirmwareImage, nullptr) << "the image copy lives only for one search";
     EXPECT_EQ(sim::pool::OutstandingCount("BBNm"), 0u);
     EXPECT_TRUE(sim::hw::Current().memory.OutstandingMappings().empty());
     if (c.expected) {
@@ -65,7 +65,7 @@ TEST_P(ProductNameTest, FindsTheExpectedName)
         EXPECT_EQ(held[0].size, c.expected->size() + 1) << "exactly the name and its terminator";
         EXPECT_EQ(held[0].poolType, PagedPool);
     } else {
-        EXPECT_EQ(ProductName, nullptr);
+        EXPECT_EQ(Globals.ProductName, nullptr);
         EXPECT_EQ(sim::pool::OutstandingCount(), 0u);
     }
 }
@@ -176,7 +176,7 @@ TEST_F(ConfigTest, MatchWorksTheNameOutOnceAndKeepsIt)
 
     // Released, the next test maps and searches again and sees a changed image.
     ReleaseProductName();
-    EXPECT_EQ(ProductName, nullptr);
+    EXPECT_EQ(Globals.ProductName, nullptr);
     EXPECT_EQ(sim::pool::OutstandingCount(), 0u);
     memory.SynthesiseFirmware(Z("RZV-9 BIOS V1.0"), 0x20);
     EXPECT_TRUE(MatchProductName("RZV-9"));
@@ -188,7 +188,7 @@ TEST_F(ConfigTest, NullPatternNeitherMatchesNorMaps)
     sim::hw::Current().memory.SynthesiseFirmware(Z("QIB-1 BIOS"), 0);
     EXPECT_FALSE(MatchProductName(nullptr));
     EXPECT_EQ(sim::hw::Current().memory.MapCount(), 0u);
-    EXPECT_EQ(ProductName, nullptr);
+    EXPECT_EQ(Globals.ProductName, nullptr);
 }
 
 TEST_F(ConfigTest, ImageWithoutNameMatchesNothingAndRetriesEachTime)
@@ -220,7 +220,7 @@ TEST_F(ConfigTest, MappingFailureGivesNoNameAndTheNextTestRetries)
     memory.FailNextMaps(1);
 
     EXPECT_FALSE(MatchProductName("*"));
-    EXPECT_EQ(ProductName, nullptr);
+    EXPECT_EQ(Globals.ProductName, nullptr);
     EXPECT_EQ(sim::pool::AllocationCount(), 0u) << "nothing is allocated without a mapping";
 
     EXPECT_TRUE(MatchProductName("QIB-1"));
@@ -233,8 +233,8 @@ TEST_F(ConfigTest, ImageAllocationFailureUnmapsAndGivesNoName)
     sim::pool::FailTag("BBNm");
 
     EXPECT_FALSE(MatchProductName("*"));
-    EXPECT_EQ(ProductName, nullptr);
-    EXPECT_EQ(FirmwareImage, nullptr);
+    EXPECT_EQ(Globals.ProductName, nullptr);
+    EXPECT_EQ(Globals.FirmwareImage, nullptr);
     EXPECT_EQ(memory.MapCount(), 1u);
     EXPECT_EQ(memory.UnmapCount(), 1u);
     EXPECT_EQ(sim::pool::OutstandingCount(), 0u);
@@ -246,8 +246,8 @@ TEST_F(ConfigTest, NameAllocationFailureFreesTheImage)
     sim::pool::FailTag("DevN");
 
     EXPECT_FALSE(MatchProductName("X-100"));
-    EXPECT_EQ(ProductName, nullptr);
-    EXPECT_EQ(FirmwareImage, nullptr);
+    EXPECT_EQ(Globals.ProductName, nullptr);
+    EXPECT_EQ(Globals.FirmwareImage, nullptr);
     EXPECT_EQ(sim::pool::OutstandingCount(), 0u);
 
     sim::pool::ClearFaults();
@@ -263,8 +263,9 @@ TEST_F(ConfigTest, LoadFirmwareImageCopiesTheSegmentAndRefusesASecondCopy)
     memory.SetFirmwareImage(image);
 
     ASSERT_TRUE(LoadFirmwareImage());
-    ASSERT_NE(FirmwareImage, nullptr);
-    EXPECT_TRUE(std::equal(image.begin(), image.begin() + FIRMWARE_IMAGE_LENGTH, FirmwareImage))
+    ASSERT_NE(Globals.FirmwareImage, nullptr);
+    EXPECT_TRUE(
+        std::equal(image.begin(), image.begin() + FIRMWARE_IMAGE_LENGTH, Globals.FirmwareImage))
         << "0xFFFF bytes from 0xF0000";
     const auto held = sim::pool::Outstanding();
     ASSERT_EQ(held.size(), 1u);
@@ -273,13 +274,13 @@ TEST_F(ConfigTest, LoadFirmwareImageCopiesTheSegmentAndRefusesASecondCopy)
     EXPECT_EQ(held[0].poolType, PagedPool);
     EXPECT_TRUE(memory.OutstandingMappings().empty());
 
-    const PUCHAR first = FirmwareImage;
+    const PUCHAR first = Globals.FirmwareImage;
     EXPECT_FALSE(LoadFirmwareImage());
-    EXPECT_EQ(FirmwareImage, first);
+    EXPECT_EQ(Globals.FirmwareImage, first);
     EXPECT_EQ(memory.MapCount(), 1u);
 
     ReleaseProductName();
-    EXPECT_EQ(FirmwareImage, nullptr);
+    EXPECT_EQ(Globals.FirmwareImage, nullptr);
     EXPECT_EQ(sim::pool::OutstandingCount(), 0u);
 }
 

@@ -46,7 +46,7 @@ class LoadFaultTest : public BoardConfigTest {
 
             EXPECT_EQ(sim::registry::OpenHandleCount(), 0u) << OpenHandles();
             EXPECT_TRUE(sim::hw::Current().memory.OutstandingMappings().empty());
-            EXPECT_EQ(FirmwareImage, nullptr);
+            EXPECT_EQ(Globals.FirmwareImage, nullptr);
             if (status == STATUS_SUCCESS) {
                 EXPECT_EQ(Names(ext_->VoltageChannels), loadedVoltages);
                 EXPECT_NO_FATAL_FAILURE(
@@ -57,9 +57,9 @@ class LoadFaultTest : public BoardConfigTest {
                     << std::hex << status;
                 ExpectNoLists();
                 // Only a matched product name may outlive a failed load.
-                EXPECT_EQ(sim::pool::OutstandingCount(), ProductName != nullptr ? 1u : 0u);
+                EXPECT_EQ(sim::pool::OutstandingCount(), Globals.ProductName != nullptr ? 1u : 0u);
                 if (status == STATUS_UNSUCCESSFUL)
-                    EXPECT_EQ(ProductName, nullptr) << "no pattern matched";
+                    EXPECT_EQ(Globals.ProductName, nullptr) << "no pattern matched";
             }
             ForgetLoad();
             EXPECT_EQ(sim::pool::OutstandingCount(), 0u);
@@ -167,7 +167,7 @@ TEST_P(LoadTagFaultTest, EachKindOfAllocation)
     EXPECT_EQ(Load(), c.status);
 
     ExpectNoLists();
-    EXPECT_EQ(ProductName != nullptr, c.nameKept);
+    EXPECT_EQ(Globals.ProductName != nullptr, c.nameKept);
     EXPECT_EQ(sim::pool::OutstandingCount(), c.nameKept ? 1u : 0u);
 }
 

@@ -125,7 +125,7 @@ TEST_F(QemuFirmwareTest, PlainFirmwareNamesNoBoard)
     ASSERT_NE(Find("_SM_"), std::string::npos);
 
     EXPECT_FALSE(MatchProductName("*"));
-    EXPECT_EQ(ProductName, nullptr);
+    EXPECT_EQ(Globals.ProductName, nullptr);
     EXPECT_EQ(sim::pool::OutstandingCount(), 0u);
 }
 

@@ -44,16 +44,16 @@ TEST_F(EntryTest, CopiesTheServicePathWithATerminator)
 
     // The system's string is overwritten once DriverEntry returns: only a copy survives.
     const std::u16string expected = kServicePath;
-    EXPECT_EQ(Text(RegistryPath), expected);
-    EXPECT_EQ(RegistryPath.Length, expected.size() * 2);
-    EXPECT_EQ(RegistryPath.MaximumLength, expected.size() * 2 + 2);
-    EXPECT_EQ(RegistryPath.Buffer[expected.size()], 0);
+    EXPECT_EQ(Text(Globals.RegistryPath), expected);
+    EXPECT_EQ(Globals.RegistryPath.Length, expected.size() * 2);
+    EXPECT_EQ(Globals.RegistryPath.MaximumLength, expected.size() * 2 + 2);
+    EXPECT_EQ(Globals.RegistryPath.Buffer[expected.size()], 0);
 
     auto allocations = sim::pool::Outstanding();
     ASSERT_EQ(allocations.size(), 1u);
     EXPECT_EQ(sim::pool::TagText(allocations[0].tag), "Tarv");
     EXPECT_EQ(allocations[0].poolType, PagedPool);
-    EXPECT_EQ(allocations[0].size, RegistryPath.MaximumLength);
+    EXPECT_EQ(allocations[0].size, Globals.RegistryPath.MaximumLength);
 }
 
 TEST_F(EntryTest, InstallsTheDispatchTableAndLeavesTheRestToTheSystem)
@@ -96,7 +96,7 @@ TEST_F(EntryTest, FailedPathCopyLoadsNothing)
     sim::pool::FailTag("Tarv");
     EXPECT_EQ(Machine().Load(), STATUS_INSUFFICIENT_RESOURCES);
     EXPECT_EQ(Machine().Driver(), nullptr);
-    EXPECT_EQ(RegistryPath.Buffer, nullptr);
+    EXPECT_EQ(Globals.RegistryPath.Buffer, nullptr);
     EXPECT_EQ(sim::pool::OutstandingCount(), 0u) << OutstandingSummary();
 }
 
@@ -107,16 +107,16 @@ TEST_F(EntryTest, ServicePathAtTheCountedStringLimitIsRefused)
     const std::u16string longest = LongServicePath(0x7FFE);
     ASSERT_EQ(longest.size() * 2, 0xFFFCu);
     ASSERT_EQ(Machine().Load(longest), STATUS_SUCCESS);
-    EXPECT_EQ(RegistryPath.Length, 0xFFFCu);
-    EXPECT_EQ(RegistryPath.MaximumLength, 0xFFFEu);
-    EXPECT_EQ(RegistryPath.Buffer[0x7FFE], 0);
+    EXPECT_EQ(Globals.RegistryPath.Length, 0xFFFCu);
+    EXPECT_EQ(Globals.RegistryPath.MaximumLength, 0xFFFEu);
+    EXPECT_EQ(Globals.RegistryPath.Buffer[0x7FFE], 0);
     ASSERT_TRUE(Machine().Unload());
 
     const std::u16string tooLong = LongServicePath(0x7FFF);
     ASSERT_EQ(tooLong.size() * 2, 0xFFFEu);
     EXPECT_EQ(Machine().Load(tooLong), STATUS_INVALID_PARAMETER);
     EXPECT_EQ(Machine().Driver(), nullptr);
-    EXPECT_EQ(RegistryPath.Buffer, nullptr);
+    EXPECT_EQ(Globals.RegistryPath.Buffer, nullptr);
     EXPECT_EQ(sim::pool::AllocationCount(), 1u) << "only the first load's copy was made";
     EXPECT_EQ(sim::pool::OutstandingCount(), 0u) << OutstandingSummary();
 }
@@ -125,7 +125,7 @@ TEST_F(EntryTest, UnloadWithoutDevicesFreesOnlyThePathCopy)
 {
     ASSERT_EQ(Machine().Load(), STATUS_SUCCESS);
     ASSERT_TRUE(Machine().Unload());
-    EXPECT_EQ(RegistryPath.Buffer, nullptr);
+    EXPECT_EQ(Globals.RegistryPath.Buffer, nullptr);
     EXPECT_EQ(sim::pool::OutstandingCount(), 0u) << OutstandingSummary();
     EXPECT_EQ(sim::io::DeviceCount(), 1u); // only the bus device's PDO
 }
@@ -136,7 +136,7 @@ TEST_F(EntryTest, LongServicePathIsCutInTheDeviceCopyOnly)
     ASSERT_EQ(Machine().Load(path), STATUS_SUCCESS);
     ASSERT_EQ(Machine().AddDevice(), STATUS_SUCCESS);
 
-    EXPECT_EQ(Text(RegistryPath), path);
+    EXPECT_EQ(Text(Globals.RegistryPath), path);
     PDEVICE_EXTENSION extension = Machine().Extension();
     ASSERT_NE(extension, nullptr);
     EXPECT_EQ(extension->RegistryPath.Buffer, extension->RegistryPathBuffer);

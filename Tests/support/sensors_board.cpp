@@ -34,8 +34,8 @@ sim::hw::SuperIo& InstallAndDetect(DEVICE_EXTENSION& ext, sim::hw::ChipKind kind
     config.hwmBase = 0x0290;
     sim::hw::SuperIo& chip = sim::hw::Current().InstallSuperIo(config);
     // The configuration pair is driver-wide; a detection in an earlier test may have moved it.
-    SioIndexPort = 0x2E;
-    SioDataPort = 0x2F;
+    Globals.SioIndexPort = 0x2E;
+    Globals.SioDataPort = 0x2F;
     EXPECT_TRUE(DetectChip(&ext)) << "chip " << sim::hw::ChipKindName(kind) << " not detected";
     chip.ClearRecords();
     return chip;
