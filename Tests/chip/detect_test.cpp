@@ -122,29 +122,10 @@ TEST_F(DetectTest, ProfilePerIdByteWithExactPortTrace)
     }
 }
 
-TEST_F(DetectTest, RegisterTablesHoldTheChipsRegistersInChannelOrder)
+// A channel's RegIndex names an entry of the chip's own table, in that table's order.
+TEST_F(DetectTest, RegIndexNamesTheEntryOfTheChipsTable)
 {
-    const std::vector<USHORT> voltage = {0x0020, 0x0021, 0x0022, 0x0023, 0x0024,
-                                         0x0025, 0x0026, 0x0550, 0x0551};
-    const std::vector<USHORT> temp = {0x0027, 0x0150, 0x0250, 0x0073, 0x0075,
-                                      0x0077, 0x062B, 0x062C, 0x062D};
-    const std::vector<USHORT> fan6776 = {0x0656, 0x0658, 0x065A, 0x065C, 0x065E};
-    const std::vector<USHORT> voltage5523 = {0x0000, 0x0002, 0x0003, 0x0005,
-                                             0x0007, 0x0008, 0x0001, 0x0004};
-    const std::vector<USHORT> temp5523 = {0x0010, 0x0011, 0x0012, 0x0018, 0x0019,
-                                          0x001A, 0x0013, 0x0014, 0x0015};
-    const std::vector<USHORT> fan5523 = {0x0030, 0x0032, 0x0034};
-    auto table = [](const USHORT* regs, size_t count) {
-        return std::vector<USHORT>(regs, regs + count);
-    };
-    EXPECT_EQ(table(HwmVoltageRegs, 9), voltage);
-    EXPECT_EQ(table(HwmTempRegs, 9), temp);
-    EXPECT_EQ(table(Nct6776FanRegs, 5), fan6776);
-    EXPECT_EQ(table(Nct5523VoltageRegs, 8), voltage5523);
-    EXPECT_EQ(table(Nct5523TempRegs, 9), temp5523);
-    EXPECT_EQ(table(Nct5523FanRegs, 3), fan5523);
-
-    // Through the profile: RegIndex 6 on the NCT5523D names voltage register 0x0001.
+    // RegIndex 6 on the NCT5523D names voltage register 0x0001, not 0x0006.
     Install(ChipKind::NCT5523D);
     ASSERT_TRUE(Detect());
     EXPECT_EQ(ext->VoltageRegs[6], 0x0001);

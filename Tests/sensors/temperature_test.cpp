@@ -13,7 +13,7 @@
 
 #include "sensors/sensors.h"
 
-using kwo::test::ChannelSpec;
+using kwo::test::ChannelRecord;
 using sim::hw::ChipKind;
 
 namespace {
@@ -23,10 +23,10 @@ constexpr ULONG kByteTempIndex = 0;        // 0x0027, 8 bits wide
 
 class TemperatureTest : public kwo::test::SensorBoardTest {
   protected:
-    void Channels(const std::vector<ChannelSpec>& specs)
+    void Channels(const std::vector<ChannelRecord>& records)
     {
         kwo::test::AttachTemperatures(*ext,
-                                      kwo::test::BuildChannelList(SENSOR_KIND_TEMPERATURE, specs));
+                                      kwo::test::BuildChannelList(SENSOR_KIND_TEMPERATURE, records));
     }
     sim::hw::Cpu& Cpu() { return sim::hw::Current().cpu; }
     sim::hw::PciBus& Pci() { return sim::hw::Current().pci; }

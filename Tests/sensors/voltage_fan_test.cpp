@@ -14,7 +14,7 @@
 
 #include "sensors/sensors.h"
 
-using kwo::test::ChannelSpec;
+using kwo::test::ChannelRecord;
 using sim::hw::ChipKind;
 using sim::hw::PortAccess;
 

@@ -8,7 +8,7 @@ namespace kwo::test {
 
 namespace {
 
-PWSTR MakeName(ULONG kind, const ChannelSpec& wanted, ULONG* size)
+PWSTR MakeName(ULONG kind, const ChannelRecord& wanted, ULONG* size)
 {
     const SENSOR_KIND_INFO& info = SensorKinds[kind];
     std::u16string text = wanted.name
@@ -29,7 +29,7 @@ PWSTR MakeName(ULONG kind, const ChannelSpec& wanted, ULONG* size)
 
 } // namespace
 
-PSENSOR_CHANNEL_LIST BuildChannelList(ULONG kind, const std::vector<ChannelSpec>& channels,
+PSENSOR_CHANNEL_LIST BuildChannelList(ULONG kind, const std::vector<ChannelRecord>& channels,
                                       std::optional<ULONG> capacity)
 {
     if (kind >= SENSOR_KIND_COUNT)
@@ -46,7 +46,7 @@ PSENSOR_CHANNEL_LIST BuildChannelList(ULONG kind, const std::vector<ChannelSpec>
     list->Capacity = slots;
 
     for (ULONG i = 0; i < count; ++i) {
-        const ChannelSpec& wanted = channels[i];
+        const ChannelRecord& wanted = channels[i];
         SENSOR_CHANNEL& ch = list->Channels[i];
         ch.Name = MakeName(kind, wanted, &ch.NameSize);
         ch.PreferenceOrder = i + 1;
@@ -66,14 +66,14 @@ PSENSOR_CHANNEL_LIST BuildChannelList(ULONG kind, const std::vector<ChannelSpec>
 PSENSOR_CHANNEL_LIST BuildNumberedList(ULONG kind, ULONG count, ULONG regCount,
                                        const std::u16string& prefix)
 {
-    std::vector<ChannelSpec> specs;
+    std::vector<ChannelRecord> records;
     for (ULONG i = 0; i < count; ++i) {
         std::u16string name = prefix;
         for (char c : std::to_string(i))
             name += static_cast<char16_t>(c);
-        specs.push_back({.name = name, .regIndex = regCount ? i % regCount : 0});
+        records.push_back({.name = name, .regIndex = regCount ? i % regCount : 0});
     }
-    return BuildChannelList(kind, specs);
+    return BuildChannelList(kind, records);
 }
 
 } // namespace kwo::test

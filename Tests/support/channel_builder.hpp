@@ -13,7 +13,7 @@
 
 namespace kwo::test {
 
-struct ChannelSpec {
+struct ChannelRecord {
     // Channel name without terminator; nullopt gives the kind's default name.
     std::optional<std::u16string> name;
     ULONG regIndex = 0;
@@ -28,7 +28,7 @@ struct ChannelSpec {
 
 // A list of `kind` holding `channels` in the given order; `capacity` (at least the number of
 // channels) leaves zero records after the filled ones.
-PSENSOR_CHANNEL_LIST BuildChannelList(ULONG kind, const std::vector<ChannelSpec>& channels,
+PSENSOR_CHANNEL_LIST BuildChannelList(ULONG kind, const std::vector<ChannelRecord>& channels,
                                       std::optional<ULONG> capacity = std::nullopt);
 
 // `count` channels of `kind` named "<prefix>0", "<prefix>1", ..., channel i with RegIndex

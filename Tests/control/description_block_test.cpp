@@ -22,7 +22,7 @@
 namespace {
 
 using kwo::test::BuildChannelList;
-using kwo::test::ChannelSpec;
+using kwo::test::ChannelRecord;
 using Bytes = std::vector<uint8_t>;
 
 const std::string kServiceKey = "\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\KwoTarv";
@@ -114,15 +114,15 @@ class DescriptionTest : public SimTest {
         return chip;
     }
 
-    void SetVoltages(const std::vector<ChannelSpec>& specs, std::optional<ULONG> capacity = {})
+    void SetVoltages(const std::vector<ChannelRecord>& records, std::optional<ULONG> capacity = {})
     {
-        ext_->VoltageChannels = BuildChannelList(SENSOR_KIND_VOLTAGE, specs, capacity);
+        ext_->VoltageChannels = BuildChannelList(SENSOR_KIND_VOLTAGE, records, capacity);
         ext_->VoltageCount = ext_->VoltageChannels->Count;
     }
 
-    void SetTemperatures(const std::vector<ChannelSpec>& specs)
+    void SetTemperatures(const std::vector<ChannelRecord>& records)
     {
-        ext_->TempChannels = BuildChannelList(SENSOR_KIND_TEMPERATURE, specs);
+        ext_->TempChannels = BuildChannelList(SENSOR_KIND_TEMPERATURE, records);
         ext_->TempCount = ext_->TempChannels->Count;
         ext_->HasTemp1 = ext_->TempCount > 0;
         ext_->HasTemp2 = ext_->TempCount > 1;
@@ -260,10 +260,10 @@ TEST_P(VbatDetectionTest, CaseSensitiveAnywhereInTheList)
     const VbatCase& c = GetParam();
     auto& chip = InstallChip(sim::hw::ChipKind::NCT5523D, 0x0318, 0xA4);
     ext_->ChipType = CHIP_NCT5523D;
-    std::vector<ChannelSpec> specs;
+    std::vector<ChannelRecord> records;
     for (const auto& name : c.names)
-        specs.push_back({.name = name});
-    SetVoltages(specs);
+        records.push_back({.name = name});
+    SetVoltages(records);
 
     ASSERT_EQ(BuildDescriptionBlock(ext_.get()), STATUS_SUCCESS);
 
@@ -332,12 +332,12 @@ TEST_F(DescriptionTest, ListFillingAllSixtyFourUnits)
 {
     // Seven names of eight characters, each with its space: 63 units and the NUL.
     std::vector<std::u16string> names;
-    std::vector<ChannelSpec> specs;
+    std::vector<ChannelRecord> records;
     for (char16_t i = u'1'; i <= u'7'; ++i) {
         names.push_back(std::u16string(u"Channel") + i);
-        specs.push_back({.name = names.back()});
+        records.push_back({.name = names.back()});
     }
-    SetVoltages(specs);
+    SetVoltages(records);
 
     ASSERT_EQ(BuildDescriptionBlock(ext_.get()), STATUS_SUCCESS);
 
@@ -350,11 +350,11 @@ TEST_F(DescriptionTest, ListFillingAllSixtyFourUnits)
 
 TEST_F(DescriptionTest, OneUnitTooManyDropsTheLastName)
 {
-    std::vector<ChannelSpec> specs;
+    std::vector<ChannelRecord> records;
     for (char16_t i = u'1'; i <= u'6'; ++i)
-        specs.push_back({.name = std::u16string(u"Channel") + i});
-    specs.push_back({.name = u"Channel7+"});
-    SetVoltages(specs);
+        records.push_back({.name = std::u16string(u"Channel") + i});
+    records.push_back({.name = u"Channel7+"});
+    SetVoltages(records);
 
     ASSERT_EQ(BuildDescriptionBlock(ext_.get()), STATUS_SUCCESS);
 
@@ -422,11 +422,11 @@ TEST_P(InfoBlockTest, BytesForEachTemperatureCount)
     const BlockCase& c = GetParam();
     ext_->ChipType = CHIP_W83627DHG;
     SetVoltages({{.name = u"Vcore"}, {.name = u"+12V"}});
-    std::vector<ChannelSpec> specs;
+    std::vector<ChannelRecord> records;
     for (const auto& name : c.temperatures)
-        specs.push_back({.name = name, .regIndex = 1});
-    if (!specs.empty())
-        SetTemperatures(specs);
+        records.push_back({.name = name, .regIndex = 1});
+    if (!records.empty())
+        SetTemperatures(records);
 
     ASSERT_EQ(BuildDescriptionBlock(ext_.get()), STATUS_SUCCESS);
 
