@@ -11,7 +11,7 @@ job=${1:-test}
 # Building kwotarv and running it against the simulated board.
 demo_packages=(
   cmake ninja-build g++ pkg-config
-  nlohmann-json3-dev libcli11-dev libfmt-dev
+  nlohmann-json3-dev libcli11-dev
 )
 
 # The test suite: GoogleTest, the real driver images (mingw-w64 for x86 and x64, the image
