@@ -136,6 +136,23 @@ KWO_PAGED_CODE static NTSTATUS SetChannelName(PSENSOR_CHANNEL Channel, ULONG Kin
     return STATUS_SUCCESS;
 }
 
+// Reads the optional limits of one open channel subkey; a side without its value keeps what the
+// caller set (no limit).
+KWO_PAGED_CODE static VOID ReadChannelLimits(HANDLE ChannelKey, PSENSOR_CHANNEL Channel,
+                                             PVOID ValueBuffer, ULONG ValueBufferSize)
+{
+    ULONG value;
+
+    PAGED_CODE();
+
+    if (QueryDwordValue(ChannelKey, L"LowLimit", ValueBuffer, ValueBufferSize, &value)) {
+        Channel->LowLimit = (LONG)value;
+    }
+    if (QueryDwordValue(ChannelKey, L"HighLimit", ValueBuffer, ValueBufferSize, &value)) {
+        Channel->HighLimit = (LONG)value;
+    }
+}
+
 // Reads the values of one open channel subkey into Channel, whose Name the caller frees if this
 // fails after naming it.
 KWO_PAGED_CODE static NTSTATUS ReadChannelValues(HANDLE ChannelKey, PSENSOR_CHANNEL Channel,
@@ -196,6 +213,7 @@ KWO_PAGED_CODE static NTSTATUS ReadChannelValues(HANDLE ChannelKey, PSENSOR_CHAN
     if (QueryDwordValue(ChannelKey, L"Offset", ValueBuffer, ValueBufferSize, &value)) {
         Channel->Offset = (LONG)value;
     }
+    ReadChannelLimits(ChannelKey, Channel, ValueBuffer, ValueBufferSize);
     return STATUS_SUCCESS;
 }
 
@@ -271,6 +289,8 @@ KWO_PAGED_CODE NTSTATUS LoadChannelList(HANDLE KindKey, PSENSOR_CHANNEL_LIST* Li
         RtlZeroMemory(&channel, sizeof(channel));
         channel.FunctionIndex = -1;
         channel.AltRegIndex = 255;
+        channel.LowLimit = HWM_LIMIT_NONE;
+        channel.HighLimit = HWM_LIMIT_NONE;
         channel.PreferenceOrder = index + 1;
 
         // Two bytes are held back so the name can be zero-terminated in place.

@@ -17,6 +17,9 @@ typedef struct _SENSOR_CHANNEL {
     LONG TjMax;
     LONG Offset;
     LONG FunctionIndex;
+    // Safe range in the units of the channel's reading; HWM_LIMIT_NONE where none is configured.
+    LONG LowLimit;
+    LONG HighLimit;
 } SENSOR_CHANNEL, *PSENSOR_CHANNEL;
 
 typedef struct _SENSOR_CHANNEL_LIST {

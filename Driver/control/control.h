@@ -11,5 +11,7 @@ NTSTATUS NTAPI DispatchDeviceControl(PDEVICE_OBJECT DeviceObject, PIRP Irp);
 NTSTATUS CopyChannelNames(PDEVICE_EXTENSION Extension, PVOID Buffer, ULONG Selector, PULONG Length);
 NTSTATUS CopyChannelValues(PDEVICE_EXTENSION Extension, PVOID Buffer, ULONG Selector,
                            PULONG Length);
+NTSTATUS CopyChannelLimits(PDEVICE_EXTENSION Extension, PVOID Buffer, ULONG Selector,
+                           PULONG Length);
 
 NTSTATUS BuildDescriptionBlock(PDEVICE_EXTENSION Extension);

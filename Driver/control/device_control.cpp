@@ -1,9 +1,9 @@
-// Device-control requests: the seven buffered codes through which user mode reads the sensors,
-// the channel names and the description of the chip.
+// Device-control requests: the eight buffered codes through which user mode reads the sensors,
+// the channel names and limits, and the description of the chip.
 //
 // Every reply follows one pattern: the caller's output length is checked before any sensor is
 // read; a reply never claims more bytes than the output buffer holds. Where the caller may want
-// to know the size it should have offered (chip info, channel names, channel values), an output
+// to know the size it should have offered (chip info, channel names, values and limits), an output
 // buffer of at least four bytes receives that size as a 32-bit value, with Information 4.
 //
 // Counts beyond the room of the reading arrays (9 voltages, 3 temperatures, 5 fans) are bounded
@@ -203,6 +203,39 @@ KWO_PAGED_CODE NTSTATUS CopyChannelValues(PDEVICE_EXTENSION Extension, PVOID Buf
     return STATUS_SUCCESS;
 }
 
+// CopyChannelLimits
+//
+// Copies the configured low and high limit of each channel of the selected group, in the order
+// of its values, HWM_LIMIT_NONE where a side has none. *Length holds the room of Buffer on entry
+// and the bytes written on return. Reads no sensor.
+KWO_PAGED_CODE NTSTATUS CopyChannelLimits(PDEVICE_EXTENSION Extension, PVOID Buffer, ULONG Selector,
+                                          PULONG Length)
+{
+    PAGED_CODE();
+
+    if (Length == NULL || Extension == NULL || Buffer == NULL)
+        return STATUS_INVALID_PARAMETER;
+
+    CHANNEL_GROUP group;
+    if (!SelectChannelGroup(Extension, Selector, &group) || group.Count == 0)
+        return STATUS_INVALID_PARAMETER;
+
+    ULONG needed = group.Count * sizeof(HWM_CHANNEL_LIMITS);
+    if (*Length < needed) {
+        *Length = ReportSizeNeeded(Buffer, *Length, needed);
+        return STATUS_BUFFER_OVERFLOW;
+    }
+
+    *Length = needed;
+    HWM_CHANNEL_LIMITS* limits = (HWM_CHANNEL_LIMITS*)Buffer;
+    for (ULONG i = 0; i < group.Count; i++) {
+        const SENSOR_CHANNEL* channel = &group.List->Channels[group.FirstChannel + i];
+        HWM_CHANNEL_LIMITS entry = {channel->LowLimit, channel->HighLimit};
+        RtlCopyMemory(&limits[i], &entry, sizeof(entry));
+    }
+    return STATUS_SUCCESS;
+}
+
 // IOCTL_HWM_GET_TEMPERATURES: a zero value, then the first and second channel's temperature.
 static KWO_PAGED_CODE NTSTATUS GetTemperatures(PDEVICE_EXTENSION Extension, PVOID Buffer,
                                                ULONG OutputLength, PULONG Information)
@@ -307,11 +340,14 @@ static KWO_PAGED_CODE NTSTATUS GetFans(PDEVICE_EXTENSION Extension, PVOID Buffer
     return STATUS_SUCCESS;
 }
 
-// IOCTL_HWM_GET_CHANNEL_NAMES and IOCTL_HWM_GET_CHANNEL_VALUES: a 4-byte selector in, the
-// group's names or values out.
+typedef NTSTATUS (*CHANNEL_COPY_ROUTINE)(PDEVICE_EXTENSION Extension, PVOID Buffer, ULONG Selector,
+                                         PULONG Length);
+
+// IOCTL_HWM_GET_CHANNEL_NAMES, _VALUES and _LIMITS: a 4-byte selector in, what Copy gives for
+// the group out.
 static KWO_PAGED_CODE NTSTATUS GetChannelData(PDEVICE_EXTENSION Extension, PVOID Buffer,
-                                              ULONG InputLength, ULONG OutputLength, BOOLEAN Names,
-                                              PULONG Information)
+                                              ULONG InputLength, ULONG OutputLength,
+                                              CHANNEL_COPY_ROUTINE Copy, PULONG Information)
 {
     PAGED_CODE();
 
@@ -322,8 +358,7 @@ static KWO_PAGED_CODE NTSTATUS GetChannelData(PDEVICE_EXTENSION Extension, PVOID
     RtlCopyMemory(&selector, Buffer, sizeof(selector));
 
     ULONG length = OutputLength;
-    NTSTATUS status = Names ? CopyChannelNames(Extension, Buffer, selector, &length)
-                            : CopyChannelValues(Extension, Buffer, selector, &length);
+    NTSTATUS status = Copy(Extension, Buffer, selector, &length);
 
     // An error status carries no data back to the caller.
     *Information = (NT_SUCCESS(status) || status == STATUS_BUFFER_OVERFLOW) ? length : 0;
@@ -348,9 +383,14 @@ static KWO_PAGED_CODE NTSTATUS HandleControlCode(PDEVICE_EXTENSION Extension, PV
     case IOCTL_HWM_GET_FANS:
         return GetFans(Extension, Buffer, OutputLength, Information);
     case IOCTL_HWM_GET_CHANNEL_NAMES:
-        return GetChannelData(Extension, Buffer, InputLength, OutputLength, TRUE, Information);
+        return GetChannelData(Extension, Buffer, InputLength, OutputLength, CopyChannelNames,
+                              Information);
     case IOCTL_HWM_GET_CHANNEL_VALUES:
-        return GetChannelData(Extension, Buffer, InputLength, OutputLength, FALSE, Information);
+        return GetChannelData(Extension, Buffer, InputLength, OutputLength, CopyChannelValues,
+                              Information);
+    case IOCTL_HWM_GET_CHANNEL_LIMITS:
+        return GetChannelData(Extension, Buffer, InputLength, OutputLength, CopyChannelLimits,
+                              Information);
     default:
         return STATUS_INVALID_PARAMETER;
     }

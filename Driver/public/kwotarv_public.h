@@ -45,6 +45,10 @@
     CTL_CODE(FILE_DEVICE_UNKNOWN, 0x920, METHOD_BUFFERED, FILE_ANY_ACCESS)
 #define IOCTL_HWM_GET_CHANNEL_VALUES                                                               \
     CTL_CODE(FILE_DEVICE_UNKNOWN, 0x921, METHOD_BUFFERED, FILE_ANY_ACCESS)
+// The configured limits of each channel of a group: input and buffer rules of the values request,
+// one HWM_CHANNEL_LIMITS per channel in the order of the values. Reads no sensor.
+#define IOCTL_HWM_GET_CHANNEL_LIMITS                                                               \
+    CTL_CODE(FILE_DEVICE_UNKNOWN, 0x922, METHOD_BUFFERED, FILE_ANY_ACCESS)
 
 static_assert(IOCTL_HWM_GET_TEMPERATURES == 0x22A400, "control code layout");
 static_assert(IOCTL_HWM_GET_VOLTAGES == 0x22A404, "control code layout");
@@ -53,6 +57,7 @@ static_assert(IOCTL_HWM_GET_CHIP_INFO == 0x222410, "control code layout");
 static_assert(IOCTL_HWM_GET_FANS == 0x222414, "control code layout");
 static_assert(IOCTL_HWM_GET_CHANNEL_NAMES == 0x222480, "control code layout");
 static_assert(IOCTL_HWM_GET_CHANNEL_VALUES == 0x222484, "control code layout");
+static_assert(IOCTL_HWM_GET_CHANNEL_LIMITS == 0x222488, "control code layout");
 
 // Channel selectors of the names and values requests; 1 to 3 are also the info block's kinds.
 #define HWM_SELECT_VOLTAGES 1
@@ -140,11 +145,24 @@ typedef uint32_t HWM_SIZE_NEEDED;      // an overflow reply: the output length t
 typedef int32_t HWM_TEMPERATURE;       // each value of IOCTL_HWM_GET_TEMPERATURES
 typedef uint32_t HWM_READING;          // each value of the voltages, fans and channel values
 
+// One channel's limits, in the units of its reading: hundredths of a volt, tenths of a degree
+// Celsius (signed), or the fan's raw count. A reading below Low or above High is out of range.
+// HWM_LIMIT_NONE on a side means the channel has no limit there (a configured value of
+// 0x80000000 reads as no limit too).
+#define HWM_LIMIT_NONE ((int32_t)(-2147483647 - 1))
+typedef struct _HWM_CHANNEL_LIMITS {
+    int32_t Low;
+    int32_t High;
+} HWM_CHANNEL_LIMITS;
+
 static_assert(sizeof(HWM_CHANNEL_SELECTOR) == 4 && sizeof(HWM_SIZE_NEEDED) == 4,
               "request fields are 32 bits for every caller");
 static_assert(HWM_TEMPERATURES_REPLY_SIZE == 3 * sizeof(HWM_TEMPERATURE), "temperature reply");
 static_assert(HWM_VOLTAGES_REPLY_SIZE == 5 * sizeof(HWM_READING), "voltage reply");
 static_assert(HWM_FANS_REPLY_SIZE == HWM_MAX_FANS * sizeof(HWM_READING), "fan reply");
 static_assert(HWM_CHANNEL_NAME_SLOT % sizeof(uint16_t) == 0, "name slots hold UTF-16 units");
+static_assert(sizeof(HWM_CHANNEL_LIMITS) == 8 && offsetof(HWM_CHANNEL_LIMITS, High) == 4 &&
+                  alignof(HWM_CHANNEL_LIMITS) == 4,
+              "limits reply: two signed 32-bit values per channel");
 static_assert(alignof(SENSOR_GROUP) == 4 && alignof(CHIP_INFO_BLOCK) == 4,
               "info block: no field needs more than 4-byte alignment, so no width pads it");

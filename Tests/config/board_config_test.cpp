@@ -497,6 +497,26 @@ INSTANTIATE_TEST_SUITE_P(
                                 [](const DEVICE_EXTENSION& e) {
                                     EXPECT_EQ(e.TempChannels->Channels[0].TjMax, -10);
                                     EXPECT_EQ(e.TempChannels->Channels[0].Offset, INT32_MIN);
+                                }},
+                      ValueCase{"LimitsSignedAndOptionalPerSide",
+                                [] {
+                                    sim::registry::SetDword(kT0, "LowLimit", 0xFFFFFF9C);
+                                    sim::registry::SetDword(kT0, "HighLimit", 850);
+                                    sim::registry::SetDword(kV0, "HighLimit", 1260);
+                                    sim::registry::SetString(kV4, "LowLimit", "300");
+                                },
+                                STATUS_SUCCESS,
+                                [](const DEVICE_EXTENSION& e) {
+                                    const SENSOR_CHANNEL& t = e.TempChannels->Channels[0];
+                                    EXPECT_EQ(t.LowLimit, -100);
+                                    EXPECT_EQ(t.HighLimit, 850);
+                                    for (ULONG i = 0; i < e.VoltageChannels->Count; ++i) {
+                                        const SENSOR_CHANNEL& v = e.VoltageChannels->Channels[i];
+                                        EXPECT_EQ(v.LowLimit, HWM_LIMIT_NONE)
+                                            << "REG_SZ is no limit";
+                                        EXPECT_EQ(v.HighLimit,
+                                                  v.Number == 0 ? 1260 : HWM_LIMIT_NONE);
+                                    }
                                 }}));
 
 // ---- FriendlyName data ------------------------------------------------------------------------

@@ -58,6 +58,8 @@ PSENSOR_CHANNEL_LIST BuildChannelList(ULONG kind, const std::vector<ChannelRecor
         ch.TjMax = wanted.tjMax;
         ch.Offset = wanted.offset;
         ch.FunctionIndex = wanted.functionIndex;
+        ch.LowLimit = wanted.lowLimit;
+        ch.HighLimit = wanted.highLimit;
         list->Count = i + 1;
     }
     return list;

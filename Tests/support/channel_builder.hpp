@@ -22,6 +22,8 @@ struct ChannelRecord {
     LONG tjMax = 0;
     LONG offset = 0;
     LONG functionIndex = -1;
+    LONG lowLimit = HWM_LIMIT_NONE;
+    LONG highLimit = HWM_LIMIT_NONE;
     // Overrides NameSize (the buffer is then made that large, the text cut or zero-padded).
     std::optional<ULONG> nameSize;
 };
