@@ -1,6 +1,7 @@
 // Board descriptions: board.json parsing with messages that name the key at fault.
 #include "machine/board.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <iterator>
@@ -17,9 +18,9 @@ namespace {
 
 using nlohmann::json;
 
-const std::set<std::string> kKnownKeys = {"chip",        "chip_id",   "config_port",
-                                          "hwm_base",    "registers", "cpu",
-                                          "northbridge", "firmware",  "comment"};
+const std::set<std::string> kKnownKeys = {"chip",      "chip_id",  "config_port", "hwm_base",
+                                          "registers", "timeline", "cpu",         "northbridge",
+                                          "firmware",  "comment"};
 
 [[noreturn]] void Fail(const std::string& source, const std::string& key, const std::string& what)
 {
@@ -70,6 +71,63 @@ std::string Text(const json& value, const std::string& source, const std::string
     if (!value.is_string())
         Fail(source, key, "expected a string, found " + std::string(value.type_name()));
     return value.get<std::string>();
+}
+
+// Seconds given as a JSON number above 0.
+double Seconds(const json& value, const std::string& source, const std::string& key)
+{
+    if (!value.is_number())
+        Fail(source, key, "expected a number of seconds, found " + std::string(value.type_name()));
+    const double seconds = value.get<double>();
+    if (!(seconds > 0) || seconds > 1e9)
+        Fail(source, key, "'" + value.dump() + "' is not a number of seconds above 0");
+    return seconds;
+}
+
+RegisterMap ParseRegisterMap(const json& registers, const std::string& source,
+                             const std::string& key)
+{
+    if (!registers.is_object())
+        Fail(source, key, "expected an object such as {\"0x0020\": \"0xCC\"}");
+    RegisterMap map;
+    for (const auto& [name, value] : registers.items()) {
+        const std::string path = key.empty() ? name : key + "." + name;
+        const auto reg = static_cast<uint16_t>(Number(json(name), 0xFFFF, source, path));
+        if (map.contains(reg))
+            Fail(source, path, "the register is given twice");
+        map[reg] = static_cast<uint8_t>(Number(value, 0xFF, source, path));
+    }
+    return map;
+}
+
+void ParseTimeline(const json& timeline, Board& board, const std::string& source)
+{
+    if (!timeline.is_object())
+        Fail(source, "timeline", "expected an object such as {\"steps\": [...]}");
+    for (const auto& [key, value] : timeline.items())
+        if (key != "steps" && key != "repeat")
+            Fail(source, "timeline." + key, "unknown key (known: steps, repeat)");
+    if (timeline.contains("repeat"))
+        board.timeline.repeat = Seconds(timeline["repeat"], source, "timeline.repeat");
+    if (!timeline.contains("steps") || !timeline["steps"].is_array())
+        Fail(source, "timeline.steps", "expected a list of {\"at\": ..., \"registers\": {...}}");
+    const json& steps = timeline["steps"];
+    for (size_t i = 0; i < steps.size(); ++i) {
+        const std::string path = "timeline.steps[" + std::to_string(i) + "]";
+        const json& step = steps[i];
+        if (!step.is_object() || !step.contains("at") || !step.contains("registers"))
+            Fail(source, path, "expected {\"at\": seconds, \"registers\": {...}}");
+        for (const auto& [key, value] : step.items())
+            if (key != "at" && key != "registers")
+                Fail(source, path + "." + key, "unknown key (known: at, registers)");
+        TimelineStep parsed{Seconds(step["at"], source, path + ".at"),
+                            ParseRegisterMap(step["registers"], source, path + ".registers")};
+        if (board.timeline.repeat > 0 && parsed.at > board.timeline.repeat)
+            Fail(source, path + ".at", "comes after the repeat period");
+        board.timeline.steps.push_back(std::move(parsed));
+    }
+    std::stable_sort(board.timeline.steps.begin(), board.timeline.steps.end(),
+                     [](const TimelineStep& a, const TimelineStep& b) { return a.at < b.at; });
 }
 
 void ParseCpu(const json& cpu, Board& board, const std::string& source)
@@ -161,8 +219,8 @@ Board ParseBoard(std::string_view text, const std::string& source,
     for (const auto& [key, value] : root.items())
         if (!kKnownKeys.contains(key))
             Fail(source, key,
-                 "unknown key (known: chip, chip_id, config_port, hwm_base, registers, cpu, "
-                 "northbridge, firmware, comment)");
+                 "unknown key (known: chip, chip_id, config_port, hwm_base, registers, timeline, "
+                 "cpu, northbridge, firmware, comment)");
 
     if (!root.contains("chip"))
         Fail(source, "chip",
@@ -185,18 +243,10 @@ Board ParseBoard(std::string_view text, const std::string& source,
     }
     if (root.contains("hwm_base"))
         board.hwmBase = static_cast<uint16_t>(Number(root["hwm_base"], 0xFFFF, source, "hwm_base"));
-    if (root.contains("registers")) {
-        const json& registers = root["registers"];
-        if (!registers.is_object())
-            Fail(source, "registers", "expected an object such as {\"0x0020\": \"0xCC\"}");
-        for (const auto& [key, value] : registers.items()) {
-            const std::string path = "registers." + key;
-            const auto reg = static_cast<uint16_t>(Number(json(key), 0xFFFF, source, path));
-            if (board.registers.contains(reg))
-                Fail(source, path, "the register is given twice");
-            board.registers[reg] = static_cast<uint8_t>(Number(value, 0xFF, source, path));
-        }
-    }
+    if (root.contains("registers"))
+        board.registers = ParseRegisterMap(root["registers"], source, "registers");
+    if (root.contains("timeline"))
+        ParseTimeline(root["timeline"], board, source);
     if (root.contains("cpu"))
         ParseCpu(root["cpu"], board, source);
     if (root.contains("northbridge"))
@@ -207,6 +257,17 @@ Board ParseBoard(std::string_view text, const std::string& source,
     if (root.contains("comment"))
         board.comment = Text(root["comment"], source, "comment");
     return board;
+}
+
+RegisterMap ParseRegisterChanges(std::string_view text, const std::string& source)
+{
+    json root;
+    try {
+        root = json::parse(text);
+    } catch (const json::exception& error) {
+        throw BoardError(source + ": not valid JSON (" + error.what() + ")");
+    }
+    return ParseRegisterMap(root, source, "");
 }
 
 Board LoadBoard(const std::filesystem::path& directory)

@@ -20,6 +20,11 @@
 //                   function is absent when the key is
 //   "firmware"      a file name in the board directory (a 64 KiB F-segment dump), or
 //                   {"text": "QIB-1234 BIOS V1.0"} for an image that holds that text
+//   "timeline"      registers that change while the machine runs:
+//                   {"repeat": 60, "steps": [{"at": 10, "registers": {"0x0020": "0x80"}}]}
+//                   each step is written at its "at" seconds after power-on (more than 0);
+//                   with "repeat" the steps come again every "repeat" seconds ("at" at most
+//                   "repeat"); without it each step is written once
 //   "comment"       free text
 #pragma once
 
@@ -54,6 +59,19 @@ struct FirmwareDescription {
     std::string text;           // Kind::Text
 };
 
+// HWM register contents by bank-qualified register number.
+using RegisterMap = std::map<uint16_t, uint8_t>;
+
+struct TimelineStep {
+    double at = 0; // seconds after power-on
+    RegisterMap registers;
+};
+
+struct Timeline {
+    std::vector<TimelineStep> steps; // in the order of "at"
+    double repeat = 0;               // period in seconds; 0 plays the steps once
+};
+
 struct Board {
     std::string name;                // the directory's name, or the built-in board's
     std::filesystem::path directory; // empty for a built-in board
@@ -62,7 +80,8 @@ struct Board {
     std::optional<uint8_t> chipId;
     uint16_t configPort = 0x2E;
     uint16_t hwmBase = 0x290;
-    std::map<uint16_t, uint8_t> registers;
+    RegisterMap registers;
+    Timeline timeline;
     CpuDescription cpu;
     std::optional<uint32_t> northbridge;
     FirmwareDescription firmware;
@@ -77,6 +96,8 @@ inline constexpr size_t kSynthesisedTextOffset = 0xE000;
 // against `directory`.
 Board ParseBoard(std::string_view json, const std::string& source,
                  const std::filesystem::path& directory);
+// Parses register changes in the form of board.json's "registers": {"0x0020": "0x80", ...}.
+RegisterMap ParseRegisterChanges(std::string_view json, const std::string& source);
 // Reads a board directory: board.json and, when present, registry.reg.
 Board LoadBoard(const std::filesystem::path& directory);
 

@@ -23,6 +23,7 @@
 #include "machine/board_hardware.hpp"
 #include "machine/check.hpp"
 #include "machine/driver_image.hpp"
+#include "machine/timeline.hpp"
 #include "machine/product_name.hpp"
 
 using sim::text::Hex;
@@ -66,6 +67,7 @@ struct Machine::State {
     bool poweredOff = false;
     StartOutcome start;
     hw::SuperIo* chip = nullptr;
+    double clock = 0; // seconds after power-on, as far as the timeline has been played
     PDRIVER_OBJECT driver = nullptr;
     PDEVICE_OBJECT pdo = nullptr;
     bool deviceAdded = false;
@@ -243,6 +245,23 @@ IoctlReply Machine::DeviceIoControl(uint32_t code, std::span<const uint8_t> inpu
     reply.information = result.information;
     reply.output.assign(result.output.begin(), result.output.begin() + result.bytesCopied);
     return reply;
+}
+
+void Machine::AdvanceClock(double seconds)
+{
+    if (!state_ || state_->chip == nullptr || !(seconds > state_->clock))
+        return;
+    for (const TimelineStep* step : DueSteps(board_.timeline, state_->clock, seconds))
+        WriteRegisters(step->registers);
+    state_->clock = seconds;
+}
+
+void Machine::WriteRegisters(const RegisterMap& registers)
+{
+    if (!state_ || state_->chip == nullptr)
+        return;
+    for (const auto& [reg, value] : registers)
+        state_->chip->SetRegister(reg, value);
 }
 
 std::vector<registry::Value> Machine::PublishedValues() const

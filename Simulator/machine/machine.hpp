@@ -108,6 +108,13 @@ class Machine {
     IoctlReply DeviceIoControl(uint32_t code, std::span<const uint8_t> input,
                                uint32_t outputLength);
 
+    // Simulated time: moves the machine's clock to `seconds` after power-on and writes the
+    // registers of every timeline step that came due on the way, in order. The clock never
+    // goes back; an earlier time does nothing.
+    void AdvanceClock(double seconds);
+    // Writes registers into the board's chip at once, as a changing input would.
+    void WriteRegisters(const RegisterMap& registers);
+
     // The values the driver published under its service key (those present).
     std::vector<registry::Value> PublishedValues() const;
 
