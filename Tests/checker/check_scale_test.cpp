@@ -58,9 +58,9 @@ TEST(CheckScale, AThousandPatternsAreCheckedQuickly)
     // About a tenth of a second in a debug build; the bound leaves room for slow machines and
     // sanitizers while catching a return of quadratic work with a large constant.
     EXPECT_LT(elapsed, std::chrono::seconds(20));
-    RecordProperty("milliseconds",
-                   std::to_string(
-                       std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()));
+    RecordProperty(
+        "milliseconds",
+        std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()));
     std::printf("check of 1001 patterns: %lld ms\n",
                 static_cast<long long>(
                     std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()));

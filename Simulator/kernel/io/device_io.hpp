@@ -20,8 +20,8 @@
 //  1. access check: a code with FILE_READ_ACCESS needs a handle opened with read-data access,
 //     FILE_WRITE_ACCESS write-data access; otherwise STATUS_ACCESS_DENIED, nothing dispatched;
 //  2. one system buffer of max(input, output) bytes from non-paged pool, absent when both are
-//     0; it is first filled with kSystemBufferFill (or SetSystemBufferFill's), then the input is copied to its start, so
-//     bytes of a reply the driver did not write show up as that pattern;
+//     0; it is first filled with kSystemBufferFill (or SetSystemBufferFill's), then the input is
+//     copied to its start, so bytes of a reply the driver did not write show up as that pattern;
 //  3. IRP_MJ_DEVICE_CONTROL at the top of the stack (RequestorMode UserMode, UserBuffer the
 //     output buffer), waiting if the driver returns STATUS_PENDING;
 //  4. on a status that is not an error (success, informational or warning, such as

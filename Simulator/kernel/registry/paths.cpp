@@ -52,31 +52,43 @@ std::vector<std::u16string> SplitKernelPath(std::u16string_view path)
     return names;
 }
 
-std::u16string ToKernelPath(std::u16string_view path)
+std::optional<std::u16string_view> RootKeyPath(std::u16string_view rootName, bool abbreviations)
 {
-    struct Alias {
+    struct Root {
         std::u16string_view name;
         std::u16string_view kernel;
+        bool abbreviation;
     };
-    static constexpr Alias kAliases[] = {
-        {u"HKEY_LOCAL_MACHINE", u"\\REGISTRY\\MACHINE"},
-        {u"HKLM", u"\\REGISTRY\\MACHINE"},
-        {u"HKEY_USERS", u"\\REGISTRY\\USER"},
-        {u"HKU", u"\\REGISTRY\\USER"},
-        {u"HKEY_CLASSES_ROOT", u"\\REGISTRY\\MACHINE\\SOFTWARE\\Classes"},
-        {u"HKCR", u"\\REGISTRY\\MACHINE\\SOFTWARE\\Classes"},
+    static constexpr Root kRoots[] = {
+        {u"HKEY_LOCAL_MACHINE", u"\\REGISTRY\\MACHINE", false},
+        {u"HKLM", u"\\REGISTRY\\MACHINE", true},
+        {u"HKEY_USERS", u"\\REGISTRY\\USER", false},
+        {u"HKU", u"\\REGISTRY\\USER", true},
+        {u"HKEY_CLASSES_ROOT", u"\\REGISTRY\\MACHINE\\SOFTWARE\\Classes", false},
+        {u"HKCR", u"\\REGISTRY\\MACHINE\\SOFTWARE\\Classes", true},
         {u"HKEY_CURRENT_CONFIG",
-         u"\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current"},
-        {u"HKCC", u"\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current"},
+         u"\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current", false},
+        {u"HKCC", u"\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current",
+         true},
     };
+    for (const auto& root : kRoots)
+        if ((abbreviations || !root.abbreviation) && EqualNames(rootName, root.name))
+            return root.kernel;
+    return std::nullopt;
+}
+
+std::u16string ToKernelPath(std::u16string_view path)
+{
     if (!path.empty() && path[0] == u'\\')
         return std::u16string(path);
-    for (const auto& alias : kAliases) {
-        size_t rest = 0;
-        if (StartsWithName(path, alias.name, rest))
-            return std::u16string(alias.kernel) + std::u16string(path.substr(rest));
-    }
-    throw RegistryError("unknown registry root in path: " + Utf16ToUtf8(path));
+    const size_t split = path.find(u'\\');
+    const auto root = RootKeyPath(path.substr(0, split), true);
+    if (!root)
+        throw RegistryError("unknown registry root in path: " + Utf16ToUtf8(path));
+    std::u16string kernel(*root);
+    if (split != std::u16string_view::npos)
+        kernel += path.substr(split);
+    return kernel;
 }
 
 std::u16string ToKernelPath(std::string_view utf8Path)

@@ -149,23 +149,11 @@ class Parser {
 
     std::u16string KernelPath(std::u16string_view path, size_t lineNumber)
     {
-        struct Root {
-            std::u16string_view name;
-            std::u16string_view kernel;
-        };
-        static constexpr Root kRoots[] = {
-            {u"HKEY_LOCAL_MACHINE", u"\\REGISTRY\\MACHINE"},
-            {u"HKEY_USERS", u"\\REGISTRY\\USER"},
-            {u"HKEY_CLASSES_ROOT", u"\\REGISTRY\\MACHINE\\SOFTWARE\\Classes"},
-            {u"HKEY_CURRENT_CONFIG",
-             u"\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current"},
-        };
         const size_t split = path.find(u'\\');
         const auto rootName = path.substr(0, split);
         std::u16string kernel;
-        for (const auto& root : kRoots)
-            if (CompareNames(rootName, root.name) == 0)
-                kernel = root.kernel;
+        if (auto root = tree::RootKeyPath(rootName, false))
+            kernel = *root;
         if (kernel.empty()) {
             if (CompareNames(rootName, u"HKEY_CURRENT_USER") == 0)
                 Fail(lineNumber, "HKEY_CURRENT_USER has no meaning without a logged-on user");
