@@ -1,7 +1,7 @@
 // The registry's internal tree of keys and values, shared by the host API (registry.cpp), the
 // kernel routines (zw_registry.cpp) and the regedit file reader and writer (reg_file.cpp). Not
-// for tests: they use registry.hpp. Paths, handles and injected failures have headers of their
-// own beside this one.
+// for tests: they use registry.hpp. Names, paths, handles and injected failures have headers of
+// their own beside this one.
 #pragma once
 
 #include <cstdint>
