@@ -11,8 +11,6 @@ namespace sim::registry {
 
 namespace {
 
-using tree::Key;
-
 std::u16string U16(std::string_view utf8)
 {
     return Utf8ToUtf16(utf8);
