@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "machine/patterns.hpp"
+#include "checker/patterns.hpp"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "machine/board.hpp"
+#include "board/board.hpp"
 #include "machine/machine.hpp"
 
 namespace {

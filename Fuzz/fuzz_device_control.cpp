@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "fuzz_support.hpp"
-#include "kernel/device_io.hpp"
-#include "kernel/pool.hpp"
+#include "kernel/io/device_io.hpp"
+#include "kernel/pool/pool.hpp"
 #include "public/kwotarv_public.h"
 
 namespace {

@@ -14,7 +14,7 @@
 
 #include "fuzz_support.hpp"
 #include "hardware/hardware.hpp"
-#include "kernel/pool.hpp"
+#include "kernel/pool/pool.hpp"
 #include "kernel/reset.hpp"
 #include "machine/driver_image.hpp"
 // Driver headers last: the host build's kernel seam renames a few C library routines.

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "fuzz_support.hpp"
-#include "kernel/registry.hpp"
+#include "kernel/registry/registry.hpp"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "kernel/faults.hpp"
+#include "kernel/debug/faults.hpp"
 
 namespace kwofuzz {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "kernel/faults.hpp"
+#include "kernel/debug/faults.hpp"
 
 namespace sim::hw {
 

@@ -1,6 +1,6 @@
 // Physical memory: the firmware image in the F-segment and the I/O-space mappings of it.
 #include "hardware/physical_memory.hpp"
-#include "kernel/text.hpp"
+#include "kernel/rtl/text.hpp"
 
 #include <algorithm>
 #include <cstdio>
@@ -9,7 +9,7 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "kernel/faults.hpp"
+#include "kernel/debug/faults.hpp"
 
 using sim::text::Hex;
 

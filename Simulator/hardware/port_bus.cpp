@@ -1,6 +1,6 @@
 // The I/O port bus: decoding, open-bus reads, tracing.
 #include "hardware/port_bus.hpp"
-#include "kernel/text.hpp"
+#include "kernel/rtl/text.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -9,7 +9,7 @@
 #include <ostream>
 #include <stdexcept>
 
-#include "kernel/faults.hpp"
+#include "kernel/debug/faults.hpp"
 
 using sim::text::Hex;
 

@@ -1,13 +1,13 @@
 // The Super I/O chip model: configuration interface, banked hardware monitor, protocol checks.
 #include "hardware/super_io.hpp"
-#include "kernel/text.hpp"
+#include "kernel/rtl/text.hpp"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <sstream>
 
-#include "kernel/faults.hpp"
+#include "kernel/debug/faults.hpp"
 
 using sim::text::Hex;
 

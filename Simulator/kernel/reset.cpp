@@ -1,13 +1,13 @@
 // A fresh boot: every subsystem back to its initial state. Order matters: objects that hold
 // pool memory go before the pool itself.
-#include "reset.hpp"
+#include "kernel/reset.hpp"
 
-#include "debug.hpp"
-#include "device_io.hpp"
-#include "faults.hpp"
-#include "io_manager.hpp"
-#include "pool.hpp"
-#include "registry.hpp"
+#include "kernel/debug/debug.hpp"
+#include "kernel/io/device_io.hpp"
+#include "kernel/debug/faults.hpp"
+#include "kernel/io/io_manager.hpp"
+#include "kernel/pool/pool.hpp"
+#include "kernel/registry/registry.hpp"
 #include "hardware/hardware.hpp"
 
 namespace sim {

@@ -2,7 +2,7 @@
 // and started through the simulated PnP manager, requests through the simulated I/O manager.
 #include "machine/machine.hpp"
 
-#include "kernel/text.hpp"
+#include "kernel/rtl/text.hpp"
 
 #include <atomic>
 #include <chrono>
@@ -11,19 +11,19 @@
 #include <sstream>
 
 #include "hardware/hardware.hpp"
-#include "kernel/bus_device.hpp"
-#include "kernel/debug.hpp"
-#include "kernel/device_io.hpp"
-#include "kernel/faults.hpp"
-#include "kernel/io_manager.hpp"
-#include "kernel/pnp_manager.hpp"
-#include "kernel/pool.hpp"
+#include "kernel/pnp/bus_device.hpp"
+#include "kernel/debug/debug.hpp"
+#include "kernel/io/device_io.hpp"
+#include "kernel/debug/faults.hpp"
+#include "kernel/io/io_manager.hpp"
+#include "kernel/pnp/pnp_manager.hpp"
+#include "kernel/pool/pool.hpp"
 #include "kernel/reset.hpp"
 #include "lifecycle/lifecycle.h"
-#include "machine/board_hardware.hpp"
-#include "machine/check.hpp"
+#include "board/board_hardware.hpp"
+#include "checker/check.hpp"
 #include "machine/driver_image.hpp"
-#include "machine/timeline.hpp"
+#include "board/timeline.hpp"
 #include "machine/product_name.hpp"
 
 using sim::text::Hex;

@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "kernel/registry.hpp"
-#include "machine/board.hpp"
+#include "kernel/registry/registry.hpp"
+#include "board/board.hpp"
 
 namespace sim::machine {
 

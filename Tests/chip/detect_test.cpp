@@ -4,7 +4,7 @@
 #include <string>
 
 #include "chip_test_support.hpp"
-#include "kernel/registry.hpp"
+#include "kernel/registry/registry.hpp"
 
 namespace chip_test {
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "hardware/hardware.hpp"
-#include "kernel/registry.hpp"
+#include "kernel/registry/registry.hpp"
 #include "config_fixture.hpp"
 #include "config/board_config.h"
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "kernel/pool.hpp"
+#include "kernel/pool/pool.hpp"
 #include "sim_fixture.hpp"
 // Driver headers last: the host build's kernel seam renames a few C library routines.
 #include "config/firmware.h"

@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "control_fixture.hpp"
-#include "kernel/io_manager.hpp"
-#include "kernel/pool.hpp"
+#include "kernel/io/io_manager.hpp"
+#include "kernel/pool/pool.hpp"
 
 #include "control/control.h"
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "hardware/hardware.hpp"
-#include "kernel/pool.hpp"
-#include "kernel/registry.hpp"
+#include "kernel/pool/pool.hpp"
+#include "kernel/registry/registry.hpp"
 #include "sim_fixture.hpp"
 // Driver headers last: the host build's kernel seam renames a few C library routines.
 #include "channel_builder.hpp"

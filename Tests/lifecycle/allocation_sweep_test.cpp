@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "kernel/faults.hpp"
-#include "kernel/pool.hpp"
-#include "kernel/registry.hpp"
+#include "kernel/debug/faults.hpp"
+#include "kernel/pool/pool.hpp"
+#include "kernel/registry/registry.hpp"
 #include "kernel/reset.hpp"
 #include "lifecycle_machine.hpp"
 #include "machine/driver_image.hpp"

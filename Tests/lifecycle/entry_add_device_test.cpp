@@ -3,9 +3,9 @@
 #include <cstring>
 #include <string>
 
-#include "kernel/debug.hpp"
-#include "kernel/pool.hpp"
-#include "kernel/registry.hpp"
+#include "kernel/debug/debug.hpp"
+#include "kernel/pool/pool.hpp"
+#include "kernel/registry/registry.hpp"
 #include "lifecycle_fixture.hpp"
 #include "control/control.h"
 #include "lifecycle/lifecycle.h"

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "kernel/pool.hpp"
-#include "kernel/registry.hpp"
+#include "kernel/pool/pool.hpp"
+#include "kernel/registry/registry.hpp"
 #include "lifecycle_fixture.hpp"
 #include "config/channel.h"
 #include "lifecycle/lifecycle.h"

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "kernel/pool.hpp"
+#include "kernel/pool/pool.hpp"
 #include "lifecycle_fixture.hpp"
 
 using namespace lifecycle;

@@ -4,7 +4,7 @@
 
 #include "public/kwotarv_public.h"
 #include "machine/machine.hpp"
-#include "machine/timeline.hpp"
+#include "board/timeline.hpp"
 #include "support/sim_fixture.hpp"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "channel_builder.hpp"
-#include "kernel/pool.hpp"
+#include "kernel/pool/pool.hpp"
 #include "sim_fixture.hpp"
 
 namespace {

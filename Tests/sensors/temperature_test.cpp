@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "channel_builder.hpp"
-#include "kernel/debug.hpp"
+#include "kernel/debug/debug.hpp"
 #include "sensors_board.hpp"
 #include "sim_fixture.hpp"
 

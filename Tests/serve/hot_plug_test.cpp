@@ -3,7 +3,7 @@
 // allocated, and on return a fresh image loaded, the device added and started again.
 #include <gtest/gtest.h>
 
-#include "kernel/pool.hpp"
+#include "kernel/pool/pool.hpp"
 #include "kwotarv_public.h"
 #include "machine/machine.hpp"
 #include "support/sim_fixture.hpp"

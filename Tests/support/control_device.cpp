@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "kernel/io_manager.hpp"
+#include "kernel/io/io_manager.hpp"
 
 #include "control_device.hpp"
 #include "sensors_board.hpp"

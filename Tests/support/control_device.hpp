@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "hardware/hardware.hpp"
-#include "kernel/device_io.hpp"
+#include "kernel/io/device_io.hpp"
 
 // Driver headers last: the host seam renames a few wide-string routines by macro.
 #include "config/channel.h"

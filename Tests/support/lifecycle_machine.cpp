@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "kernel/pool.hpp"
-#include "kernel/registry.hpp"
+#include "kernel/pool/pool.hpp"
+#include "kernel/registry/registry.hpp"
 #include "lifecycle/lifecycle.h"
 
 namespace lifecycle {

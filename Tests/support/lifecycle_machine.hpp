@@ -18,10 +18,10 @@
 #include <vector>
 
 #include "hardware/hardware.hpp"
-#include "kernel/bus_device.hpp"
-#include "kernel/device_io.hpp"
-#include "kernel/io_manager.hpp"
-#include "kernel/pnp_manager.hpp"
+#include "kernel/pnp/bus_device.hpp"
+#include "kernel/io/device_io.hpp"
+#include "kernel/io/io_manager.hpp"
+#include "kernel/pnp/pnp_manager.hpp"
 #include "control/device.h"
 
 namespace lifecycle {

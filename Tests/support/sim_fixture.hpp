@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "kernel/faults.hpp"
+#include "kernel/debug/faults.hpp"
 #include "kernel/reset.hpp"
 #include "machine/driver_image.hpp"
 

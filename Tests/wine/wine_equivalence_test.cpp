@@ -12,9 +12,9 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "kernel/registry.hpp"
-#include "kernel/text.hpp"
-#include "machine/board.hpp"
+#include "kernel/registry/registry.hpp"
+#include "kernel/rtl/text.hpp"
+#include "board/board.hpp"
 #include "machine/machine.hpp"
 #include "process.hpp"
 #include "wine_session.hpp"

@@ -7,9 +7,9 @@
 #include <nlohmann/json.hpp>
 
 #include "demo_board.hpp"
-#include "kernel/registry.hpp"
-#include "kernel/text.hpp"
-#include "machine/check.hpp"
+#include "kernel/registry/registry.hpp"
+#include "kernel/rtl/text.hpp"
+#include "checker/check.hpp"
 #include "machine/machine.hpp"
 
 namespace kwotarv {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "backend.hpp"
-#include "machine/board.hpp"
+#include "board/board.hpp"
 
 namespace kwotarv {
 

@@ -1,7 +1,7 @@
 // Converting Wine's registry export.
 #include "registry_export.hpp"
 
-#include "kernel/registry.hpp"
+#include "kernel/registry/registry.hpp"
 #include "machine/machine.hpp"
 #include "simulator_backend.hpp"
 

@@ -4,8 +4,8 @@
 #include <fstream>
 
 #include "demo_board.hpp"
-#include "kernel/registry.hpp"
-#include "machine/board.hpp"
+#include "kernel/registry/registry.hpp"
+#include "board/board.hpp"
 #include "machine/machine.hpp"
 
 namespace kwotarv {

@@ -26,7 +26,7 @@ extern "C" VOID WINAPI WRITE_PORT_UCHAR(PUCHAR port, UCHAR value)
     kwohal::FlushModelFaults();
 }
 
-// The same rules as the host build's HAL (Simulator/kernel/hal.cpp): another bus type or an
+// The same rules as the host build's HAL (Simulator/kernel/hal/hal.cpp): another bus type or an
 // absent function transfers nothing.
 extern "C" ULONG WINAPI HalGetBusDataByOffset(ULONG busDataType, ULONG bus, ULONG slot,
                                               PVOID buffer, ULONG offset, ULONG length)

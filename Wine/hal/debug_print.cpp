@@ -4,7 +4,7 @@
 #include <cstdarg>
 #include <string>
 
-#include "kernel/debug_format.hpp"
+#include "kernel/debug/debug_format.hpp"
 #include "session.hpp"
 
 namespace kwohal {

@@ -23,7 +23,7 @@
 #include <string>
 
 #include "hardware/hardware.hpp"
-#include "kernel/text.hpp"
+#include "kernel/rtl/text.hpp"
 #include "session.hpp"
 
 namespace kwohal {

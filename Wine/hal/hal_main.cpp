@@ -11,8 +11,8 @@
 
 #include "driver_hooks.hpp"
 #include "hardware/hardware.hpp"
-#include "machine/board.hpp"
-#include "machine/board_hardware.hpp"
+#include "board/board.hpp"
+#include "board/board_hardware.hpp"
 #include "session.hpp"
 
 namespace {

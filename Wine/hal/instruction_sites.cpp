@@ -7,7 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "kernel/text.hpp"
+#include "kernel/rtl/text.hpp"
 
 namespace kwohal {
 

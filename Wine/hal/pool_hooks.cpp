@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "kernel/pool.hpp"
+#include "kernel/pool/pool.hpp"
 #include "nt/pool.h"
 #include "session.hpp"
 

@@ -1,5 +1,5 @@
 // The driver's pool routines under Wine go to the host build's simulated pool
-// (Simulator/kernel/pool.cpp): new memory filled with the pattern, a guard zone after each
+// (Simulator/kernel/pool/pool.cpp): new memory filled with the pattern, a guard zone after each
 // block, tags checked on free, and what is outstanding when the driver unloads reported as a
 // fault, exactly as on the host build.
 #pragma once

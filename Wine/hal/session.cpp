@@ -5,7 +5,7 @@
 
 #include <mutex>
 
-#include "kernel/faults.hpp"
+#include "kernel/debug/faults.hpp"
 
 namespace kwohal {
 

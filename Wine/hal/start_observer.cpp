@@ -8,7 +8,7 @@ extern "C" {
 
 #include "start_observer.hpp"
 
-#include "kernel/text.hpp"
+#include "kernel/rtl/text.hpp"
 #include "session.hpp"
 
 namespace kwohal {
