@@ -3,7 +3,7 @@
 
 #include <fstream>
 
-#include "demo_board.hpp"
+#include "backends/demo_board.hpp"
 #include "kernel/registry.hpp"
 #include "machine/board.hpp"
 #include "machine/machine.hpp"
