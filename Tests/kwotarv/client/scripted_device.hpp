@@ -15,11 +15,11 @@
 namespace kwotarvtest {
 
 using kwotarv::Device;
-using kwotarv::ReadLe32;
-using kwotarv::Reply;
 using kwotarv::kStatusBufferOverflow;
 using kwotarv::kStatusInvalidParameter;
 using kwotarv::kStatusSuccess;
+using kwotarv::ReadLe32;
+using kwotarv::Reply;
 
 inline std::vector<uint8_t> Le32(uint32_t v)
 {

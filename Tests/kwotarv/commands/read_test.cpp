@@ -70,7 +70,8 @@ std::map<uint32_t, size_t> CallsSince(const ScriptedDevice& device, size_t from)
 }
 
 // --watch: the first reading learns the description, names and reply sizes (12 requests: the
-// one fan's value fits the probe); every later one sends one values request per group, of exactly the size learnt.
+// one fan's value fits the probe); every later one sends one values request per group, of exactly
+// the size learnt.
 TEST(ReadLoop, RepeatedReadingsSendOnlyTheValuesRequests)
 {
     ScriptedDevice device = ThreeGroups();

@@ -1,6 +1,6 @@
 // `kwotarv serve` end to end on sample boards: the metrics against the hand-worked readings of
-// Tests/kwotarv/commands/sample_boards_test.cpp, the JSON, the status codes, the device going away and
-// coming back (SIGUSR1/SIGUSR2 on the simulator), concurrent and slow clients; and `read
+// Tests/kwotarv/commands/sample_boards_test.cpp, the JSON, the status codes, the device going away
+// and coming back (SIGUSR1/SIGUSR2 on the simulator), concurrent and slow clients; and `read
 // --format prometheus`.
 #include <gtest/gtest.h>
 

@@ -83,7 +83,8 @@ class DeviceBackend : public Backend {
                 throw ToolError("access to \\\\.\\KwoTarvDev was denied: run kwotarv from an "
                                 "elevated command prompt",
                                 kExitFailure);
-            throw ToolError("cannot open \\\\.\\KwoTarvDev: " + SystemErrorText(error), kExitFailure);
+            throw ToolError("cannot open \\\\.\\KwoTarvDev: " + SystemErrorText(error),
+                            kExitFailure);
         }
         device_ = std::make_unique<WindowsDevice>(handle);
         return *device_;

@@ -48,7 +48,8 @@ const ChipRow* ChipByDescription(std::string_view description)
 const ChipRow* ChipByName(std::string_view name)
 {
     return Find([name](const ChipRow& row) {
-        return std::ranges::equal(row.name, name, [](char a, char b) { return Upper(a) == Upper(b); });
+        return std::ranges::equal(row.name, name,
+                                  [](char a, char b) { return Upper(a) == Upper(b); });
     });
 }
 

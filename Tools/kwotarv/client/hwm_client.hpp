@@ -90,7 +90,7 @@ class HwmClient {
     struct Layout {
         std::string description;
         const ChipRow* chip = nullptr; // nullptr for a description of no known chip
-        std::vector<Group> groups; // those with channels
+        std::vector<Group> groups;     // those with channels
     };
     // Reads everything and, when every request succeeded, keeps the layout.
     Readings ReadAndLearn();

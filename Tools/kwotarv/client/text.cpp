@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <limits>
 
-
 namespace kwotarv {
 
 namespace {

@@ -15,11 +15,11 @@ namespace kwotarv {
 enum class OutputFormat { Text, Json, Prometheus };
 
 struct ReadOptions {
-    OutputFormat format = OutputFormat::Text;      // --format, or --json
-    std::optional<double> watchSeconds;             // --watch: repeat with this pause
-    std::optional<uint64_t> count;                  // --count: number of readings
-    std::optional<std::filesystem::path> output;    // --output: the Prometheus export's file
-    bool terminal = false;                          // stdout is a terminal: redraw in place
+    OutputFormat format = OutputFormat::Text;    // --format, or --json
+    std::optional<double> watchSeconds;          // --watch: repeat with this pause
+    std::optional<uint64_t> count;               // --count: number of readings
+    std::optional<std::filesystem::path> output; // --output: the Prometheus export's file
+    bool terminal = false;                       // stdout is a terminal: redraw in place
 };
 
 // The readings in text or JSON; exit status 1 when a reading failed.

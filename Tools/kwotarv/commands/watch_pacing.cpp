@@ -74,8 +74,7 @@ void SleepSeconds(double seconds)
 void ForEachReading(std::optional<double> watchSeconds, std::optional<uint64_t> count,
                     const std::function<bool(uint64_t)>& reading)
 {
-    const uint64_t total =
-        count.value_or(watchSeconds ? std::numeric_limits<uint64_t>::max() : 1);
+    const uint64_t total = count.value_or(watchSeconds ? std::numeric_limits<uint64_t>::max() : 1);
     for (uint64_t n = 1; n <= total; ++n) {
         if (n > 1 && watchSeconds)
             SleepSeconds(*watchSeconds);

@@ -133,6 +133,25 @@ std::string Trim(const std::string& text)
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
+// The address a socket is bound to, "127.0.0.1:40123" or "[::1]:40123", and its port.
+std::string LocalAddress(NativeSocket s, uint16_t& port)
+{
+    sockaddr_storage local{};
+    socklen_t length = sizeof local;
+    getsockname(s, reinterpret_cast<sockaddr*>(&local), &length);
+    char text[INET6_ADDRSTRLEN] = {};
+    if (local.ss_family == AF_INET6) {
+        auto* in6 = reinterpret_cast<sockaddr_in6*>(&local);
+        inet_ntop(AF_INET6, &in6->sin6_addr, text, sizeof text);
+        port = ntohs(in6->sin6_port);
+        return "[" + std::string(text) + "]:" + std::to_string(port);
+    }
+    auto* in4 = reinterpret_cast<sockaddr_in*>(&local);
+    inet_ntop(AF_INET, &in4->sin_addr, text, sizeof text);
+    port = ntohs(in4->sin_port);
+    return std::string(text) + ":" + std::to_string(port);
+}
+
 } // namespace
 
 bool SplitListenAddress(const std::string& text, std::string& host, uint16_t& port)
@@ -193,6 +212,65 @@ std::string ReasonPhrase(int status)
     }
 }
 
+namespace {
+
+// The request line "METHOD TARGET VERSION"; an error status when it is not acceptable.
+int ParseRequestLine(const std::string& line, HttpRequest& request)
+{
+    const size_t sp1 = line.find(' ');
+    const size_t sp2 = sp1 == std::string::npos ? sp1 : line.find(' ', sp1 + 1);
+    if (sp1 == std::string::npos || sp2 == std::string::npos ||
+        line.find(' ', sp2 + 1) != std::string::npos)
+        return 400;
+    const std::string method = line.substr(0, sp1);
+    const std::string target = line.substr(sp1 + 1, sp2 - sp1 - 1);
+    const std::string version = line.substr(sp2 + 1);
+    if (method.empty() ||
+        !std::all_of(method.begin(), method.end(), [](char c) { return c >= 'A' && c <= 'Z'; }))
+        return 400;
+    if (version != "HTTP/1.1" && version != "HTTP/1.0")
+        return version.rfind("HTTP/", 0) == 0 ? 505 : 400;
+    if (target.empty() || target[0] != '/' ||
+        std::any_of(target.begin(), target.end(),
+                    [](unsigned char c) { return c <= 0x20 || c == 0x7F; }))
+        return 400;
+    request.method = method;
+    const size_t question = target.find('?');
+    request.path = target.substr(0, question);
+    if (question != std::string::npos)
+        request.query = target.substr(question + 1);
+    return 0;
+}
+
+// The header fields between `pos` and `end`: well formed, and no body announced; an error
+// status when not.
+int CheckHeaderFields(const std::string& head, size_t pos, size_t end)
+{
+    while (pos < end) {
+        const size_t next = head.find("\r\n", pos);
+        const std::string field = head.substr(pos, next - pos);
+        pos = next + 2;
+        const size_t colon = field.find(':');
+        if (colon == std::string::npos || colon == 0 || field[0] == ' ' || field[0] == '\t' ||
+            field.find_first_of(" \t") < colon)
+            return 400;
+        const std::string name = Lower(field.substr(0, colon));
+        const std::string value = Trim(field.substr(colon + 1));
+        if (name == "transfer-encoding")
+            return 413;
+        if (name == "content-length") {
+            if (value.empty() || !std::all_of(value.begin(), value.end(),
+                                              [](char c) { return c >= '0' && c <= '9'; }))
+                return 400;
+            if (value.find_first_not_of('0') != std::string::npos)
+                return 413;
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
 ParsedHead ParseRequestHead(const std::string& head, size_t maxHeadBytes)
 {
     ParsedHead parsed;
@@ -205,71 +283,13 @@ ParsedHead ParseRequestHead(const std::string& head, size_t maxHeadBytes)
         parsed.error = 431;
         return parsed;
     }
-
     const size_t lineEnd = head.find("\r\n");
-    const std::string line = head.substr(0, lineEnd);
-    const size_t sp1 = line.find(' ');
-    const size_t sp2 = sp1 == std::string::npos ? sp1 : line.find(' ', sp1 + 1);
-    if (sp1 == std::string::npos || sp2 == std::string::npos ||
-        line.find(' ', sp2 + 1) != std::string::npos) {
-        parsed.error = 400;
-        return parsed;
-    }
-    const std::string method = line.substr(0, sp1);
-    const std::string target = line.substr(sp1 + 1, sp2 - sp1 - 1);
-    const std::string version = line.substr(sp2 + 1);
-    if (method.empty() ||
-        !std::all_of(method.begin(), method.end(), [](char c) { return c >= 'A' && c <= 'Z'; })) {
-        parsed.error = 400;
-        return parsed;
-    }
-    if (version != "HTTP/1.1" && version != "HTTP/1.0") {
-        parsed.error = version.rfind("HTTP/", 0) == 0 ? 505 : 400;
-        return parsed;
-    }
-    if (target.empty() || target[0] != '/' ||
-        std::any_of(target.begin(), target.end(),
-                    [](unsigned char c) { return c <= 0x20 || c == 0x7F; })) {
-        parsed.error = 400;
-        return parsed;
-    }
-
-    // Header fields: well formed, and no body announced.
-    size_t pos = lineEnd + 2;
-    while (pos < end) {
-        const size_t next = head.find("\r\n", pos);
-        const std::string field = head.substr(pos, next - pos);
-        pos = next + 2;
-        const size_t colon = field.find(':');
-        if (colon == std::string::npos || colon == 0 || field[0] == ' ' || field[0] == '\t' ||
-            field.find_first_of(" \t") < colon) {
-            parsed.error = 400;
-            return parsed;
-        }
-        const std::string name = Lower(field.substr(0, colon));
-        const std::string value = Trim(field.substr(colon + 1));
-        if (name == "transfer-encoding") {
-            parsed.error = 413;
-            return parsed;
-        }
-        if (name == "content-length") {
-            if (value.empty() || !std::all_of(value.begin(), value.end(),
-                                              [](char c) { return c >= '0' && c <= '9'; })) {
-                parsed.error = 400;
-                return parsed;
-            }
-            if (value.find_first_not_of('0') != std::string::npos) {
-                parsed.error = 413;
-                return parsed;
-            }
-        }
-    }
-
-    parsed.request.method = method;
-    const size_t question = target.find('?');
-    parsed.request.path = target.substr(0, question);
-    if (question != std::string::npos)
-        parsed.request.query = target.substr(question + 1);
+    HttpRequest request;
+    parsed.error = ParseRequestLine(head.substr(0, lineEnd), request);
+    if (parsed.error == 0)
+        parsed.error = CheckHeaderFields(head, lineEnd + 2, end);
+    if (parsed.error == 0)
+        parsed.request = std::move(request);
     return parsed;
 }
 
@@ -350,21 +370,7 @@ void HttpServer::Listen(const std::string& host, uint16_t port)
             CloseSocket(static_cast<intptr_t>(s));
             continue;
         }
-        sockaddr_storage local{};
-        socklen_t length = sizeof local;
-        getsockname(s, reinterpret_cast<sockaddr*>(&local), &length);
-        char text[INET6_ADDRSTRLEN] = {};
-        if (local.ss_family == AF_INET6) {
-            auto* in6 = reinterpret_cast<sockaddr_in6*>(&local);
-            inet_ntop(AF_INET6, &in6->sin6_addr, text, sizeof text);
-            boundPort_ = ntohs(in6->sin6_port);
-            bound_ = "[" + std::string(text) + "]:" + std::to_string(boundPort_);
-        } else {
-            auto* in4 = reinterpret_cast<sockaddr_in*>(&local);
-            inet_ntop(AF_INET, &in4->sin_addr, text, sizeof text);
-            boundPort_ = ntohs(in4->sin_port);
-            bound_ = std::string(text) + ":" + std::to_string(boundPort_);
-        }
+        bound_ = LocalAddress(s, boundPort_);
         listener_ = static_cast<intptr_t>(s);
         break;
     }
@@ -373,7 +379,12 @@ void HttpServer::Listen(const std::string& host, uint16_t port)
         throw std::runtime_error(host + ":" + service + ": " + failure);
     SetNonBlocking(listener_);
 
-    // The wake-up socket: datagrams to itself on the loopback interface.
+    OpenWakeupSocket();
+}
+
+// The wake-up socket: datagrams to itself on the loopback interface.
+void HttpServer::OpenWakeupSocket()
+{
     NativeSocket w = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in self{};
     self.sin_family = AF_INET;
@@ -404,31 +415,11 @@ void HttpServer::Run(const std::function<bool()>& stop)
         workers_.emplace_back([this] { Work(); });
 
     using Phase = Connection::Phase;
-    std::map<uint64_t, Connection> connections;
-    uint64_t nextId = 1;
+    Connections connections;
     std::vector<PollFd> fds;
     std::vector<uint64_t> ids; // connection of each fds entry from the third on
-
-    auto closeConnection = [&](std::map<uint64_t, Connection>::iterator it) {
-        CloseSocket(it->second.socket);
-        return connections.erase(it);
-    };
-    auto startWriting = [&](Connection& c, std::string bytes) {
-        c.phase = Phase::Writing;
-        c.data = std::move(bytes);
-        c.sent = 0;
-        c.deadline = Clock::now() + limits_.writeTimeout;
-    };
-
     while (!stop()) {
-        // Answers the workers finished.
-        {
-            std::lock_guard lock(mutex_);
-            for (auto& done : done_)
-                if (auto it = connections.find(done.id); it != connections.end())
-                    startWriting(it->second, std::move(done.bytes));
-            done_.clear();
-        }
+        TakeAnswers(connections);
 
         fds.clear();
         ids.clear();
@@ -449,100 +440,159 @@ void HttpServer::Run(const std::function<bool()>& stop)
             while (recv(static_cast<NativeSocket>(wakeup_), discard, sizeof discard, 0) > 0) {
             }
         }
-        if (fds[0].revents != 0) {
-            for (size_t i = 0; i < kAcceptsPerRound; ++i) {
-                const NativeSocket s =
-                    accept(static_cast<NativeSocket>(listener_), nullptr, nullptr);
-                if (InvalidSocket(s))
-                    break;
-                if (connections.size() >= limits_.maxConnections) {
-                    CloseSocket(static_cast<intptr_t>(s)); // refused: too many at once
-                    continue;
-                }
-                SetNonBlocking(static_cast<intptr_t>(s));
-                Connection c;
-                c.socket = static_cast<intptr_t>(s);
-                c.deadline = Clock::now() + limits_.readTimeout;
-                connections.emplace(nextId++, std::move(c));
-            }
-        }
-
+        if (fds[0].revents != 0)
+            Accept(connections);
         for (size_t i = 2; i < fds.size(); ++i) {
             if (fds[i].revents == 0)
                 continue;
             auto it = connections.find(ids[i - 2]);
             if (it == connections.end())
                 continue;
-            Connection& c = it->second;
-            char buffer[4096];
-            if (c.phase == Phase::Reading) {
-                const size_t room =
-                    std::min(sizeof buffer, limits_.maxHeadBytes + 1 - c.data.size());
-                const auto n =
-                    recv(static_cast<NativeSocket>(c.socket), buffer, static_cast<int>(room), 0);
-                if (n == 0 || (n < 0 && !WouldBlock())) {
-                    closeConnection(it); // the client went away
-                    continue;
-                }
-                if (n < 0)
-                    continue;
-                c.data.append(buffer, static_cast<size_t>(n));
-                const bool complete = c.data.find("\r\n\r\n") != std::string::npos;
-                if (!complete && c.data.size() < limits_.maxHeadBytes)
-                    continue;
-                ParsedHead parsed = ParseRequestHead(c.data, limits_.maxHeadBytes);
-                if (parsed.error != 0) {
-                    startWriting(c, ErrorResponse(parsed.error));
-                    continue;
-                }
-                c.phase = Phase::Handling;
-                c.data.clear();
-                {
-                    std::lock_guard lock(mutex_);
-                    jobs_.push_back({it->first, std::move(parsed.request)});
-                }
-                ready_.notify_one();
-            } else if (c.phase == Phase::Writing) {
-                const size_t chunk = std::min<size_t>(c.data.size() - c.sent, 1 << 16);
-                const auto n = send(static_cast<NativeSocket>(c.socket), c.data.data() + c.sent,
-                                    static_cast<int>(chunk), kSendFlags);
-                if (n < 0 && !WouldBlock()) {
-                    closeConnection(it);
-                    continue;
-                }
-                if (n > 0)
-                    c.sent += static_cast<size_t>(n);
-                if (c.sent == c.data.size()) {
-                    shutdown(static_cast<NativeSocket>(c.socket), kShutdownSend);
-                    c.phase = Phase::Draining;
-                    c.data.clear();
-                    c.deadline = Clock::now() + kDrainTime;
-                }
-            } else if (c.phase == Phase::Draining) {
-                const auto n = recv(static_cast<NativeSocket>(c.socket), buffer, sizeof buffer, 0);
-                if (n == 0 || (n < 0 && !WouldBlock()) ||
-                    (c.drained += std::max<ptrdiff_t>(n, 0)) > kDrainBytes)
-                    closeConnection(it);
-            }
+            if (it->second.phase == Phase::Reading)
+                ReadHead(connections, it);
+            else if (it->second.phase == Phase::Writing)
+                WriteAnswer(connections, it);
+            else if (it->second.phase == Phase::Draining)
+                Drain(connections, it);
         }
-
-        // Deadlines: a head that does not arrive in time is answered 408; an answer that cannot
-        // be sent in time, and a drain that does not end, close the connection.
-        const auto now = Clock::now();
-        for (auto it = connections.begin(); it != connections.end();) {
-            Connection& c = it->second;
-            if (c.phase == Phase::Handling || now < c.deadline) {
-                ++it;
-            } else if (c.phase == Phase::Reading) {
-                startWriting(c, ErrorResponse(408));
-                c.deadline = now + std::chrono::milliseconds(1000);
-                ++it;
-            } else {
-                it = closeConnection(it);
-            }
-        }
+        EnforceDeadlines(connections);
     }
 
+    StopWorkers();
+    for (auto it = connections.begin(); it != connections.end();)
+        it = CloseConnection(connections, it);
+    jobs_.clear();
+    done_.clear();
+}
+
+// Answers the workers finished go out to their connections.
+void HttpServer::TakeAnswers(Connections& connections)
+{
+    std::lock_guard lock(mutex_);
+    for (auto& done : done_)
+        if (auto it = connections.find(done.id); it != connections.end())
+            StartWriting(it->second, std::move(done.bytes));
+    done_.clear();
+}
+
+void HttpServer::StartWriting(Connection& c, std::string bytes)
+{
+    c.phase = Connection::Phase::Writing;
+    c.data = std::move(bytes);
+    c.sent = 0;
+    c.deadline = Clock::now() + limits_.writeTimeout;
+}
+
+void HttpServer::Accept(Connections& connections)
+{
+    for (size_t i = 0; i < kAcceptsPerRound; ++i) {
+        const NativeSocket s = accept(static_cast<NativeSocket>(listener_), nullptr, nullptr);
+        if (InvalidSocket(s))
+            break;
+        if (connections.size() >= limits_.maxConnections) {
+            CloseSocket(static_cast<intptr_t>(s)); // refused: too many at once
+            continue;
+        }
+        SetNonBlocking(static_cast<intptr_t>(s));
+        Connection c;
+        c.socket = static_cast<intptr_t>(s);
+        c.deadline = Clock::now() + limits_.readTimeout;
+        connections.emplace(nextId_++, std::move(c));
+    }
+}
+
+// Reads what arrived of the request head; a complete head goes to the workers, a bad one is
+// answered with its error status.
+void HttpServer::ReadHead(Connections& connections, Connections::iterator it)
+{
+    Connection& c = it->second;
+    char buffer[4096];
+    const size_t room = std::min(sizeof buffer, limits_.maxHeadBytes + 1 - c.data.size());
+    const auto n = recv(static_cast<NativeSocket>(c.socket), buffer, static_cast<int>(room), 0);
+    if (n == 0 || (n < 0 && !WouldBlock())) {
+        CloseConnection(connections, it); // the client went away
+        return;
+    }
+    if (n < 0)
+        return;
+    c.data.append(buffer, static_cast<size_t>(n));
+    const bool complete = c.data.find("\r\n\r\n") != std::string::npos;
+    if (!complete && c.data.size() < limits_.maxHeadBytes)
+        return;
+    ParsedHead parsed = ParseRequestHead(c.data, limits_.maxHeadBytes);
+    if (parsed.error != 0) {
+        StartWriting(c, ErrorResponse(parsed.error));
+        return;
+    }
+    c.phase = Connection::Phase::Handling;
+    c.data.clear();
+    {
+        std::lock_guard lock(mutex_);
+        jobs_.push_back({it->first, std::move(parsed.request)});
+    }
+    ready_.notify_one();
+}
+
+// Sends the next part of the answer; once all of it is out, the sending side is shut down and
+// the connection drained.
+void HttpServer::WriteAnswer(Connections& connections, Connections::iterator it)
+{
+    Connection& c = it->second;
+    const size_t chunk = std::min<size_t>(c.data.size() - c.sent, 1 << 16);
+    const auto n = send(static_cast<NativeSocket>(c.socket), c.data.data() + c.sent,
+                        static_cast<int>(chunk), kSendFlags);
+    if (n < 0 && !WouldBlock()) {
+        CloseConnection(connections, it);
+        return;
+    }
+    if (n > 0)
+        c.sent += static_cast<size_t>(n);
+    if (c.sent == c.data.size()) {
+        shutdown(static_cast<NativeSocket>(c.socket), kShutdownSend);
+        c.phase = Connection::Phase::Draining;
+        c.data.clear();
+        c.deadline = Clock::now() + kDrainTime;
+    }
+}
+
+void HttpServer::Drain(Connections& connections, Connections::iterator it)
+{
+    Connection& c = it->second;
+    char buffer[4096];
+    const auto n = recv(static_cast<NativeSocket>(c.socket), buffer, sizeof buffer, 0);
+    if (n == 0 || (n < 0 && !WouldBlock()) ||
+        (c.drained += std::max<ptrdiff_t>(n, 0)) > kDrainBytes)
+        CloseConnection(connections, it);
+}
+
+// A head that does not arrive in time is answered 408; an answer that cannot be sent in time,
+// and a drain that does not end, close the connection.
+void HttpServer::EnforceDeadlines(Connections& connections)
+{
+    const auto now = Clock::now();
+    for (auto it = connections.begin(); it != connections.end();) {
+        Connection& c = it->second;
+        if (c.phase == Connection::Phase::Handling || now < c.deadline) {
+            ++it;
+        } else if (c.phase == Connection::Phase::Reading) {
+            StartWriting(c, ErrorResponse(408));
+            c.deadline = now + std::chrono::milliseconds(1000);
+            ++it;
+        } else {
+            it = CloseConnection(connections, it);
+        }
+    }
+}
+
+HttpServer::Connections::iterator HttpServer::CloseConnection(Connections& connections,
+                                                              Connections::iterator it)
+{
+    CloseSocket(it->second.socket);
+    return connections.erase(it);
+}
+
+void HttpServer::StopWorkers()
+{
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
@@ -551,10 +601,6 @@ void HttpServer::Run(const std::function<bool()>& stop)
     for (auto& worker : workers_)
         worker.join();
     workers_.clear();
-    for (auto it = connections.begin(); it != connections.end();)
-        it = closeConnection(it);
-    jobs_.clear();
-    done_.clear();
 }
 
 void HttpServer::Work()

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -90,6 +91,20 @@ class HttpServer {
         std::string bytes;
     };
 
+    // The phases of one round of Run's poll loop; `Connections` are the open connections by id.
+    using Connections = std::map<uint64_t, Connection>;
+    void TakeAnswers(Connections& connections);
+    void Accept(Connections& connections);
+    void ReadHead(Connections& connections, Connections::iterator it);
+    void WriteAnswer(Connections& connections, Connections::iterator it);
+    void Drain(Connections& connections, Connections::iterator it);
+    void EnforceDeadlines(Connections& connections);
+    void StartWriting(Connection& connection, std::string bytes);
+    static Connections::iterator CloseConnection(Connections& connections,
+                                                 Connections::iterator it);
+    void StopWorkers();
+    void OpenWakeupSocket();
+
     void Work();
     void Wake();
 
@@ -106,6 +121,7 @@ class HttpServer {
     std::deque<Done> done_;
     bool stopping_ = false;
     std::vector<std::thread> workers_;
+    uint64_t nextId_ = 1; // of the next connection accepted
 };
 
 } // namespace kwotarv

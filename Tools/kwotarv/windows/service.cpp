@@ -308,7 +308,8 @@ int UninstallService(std::ostream& out, std::ostream&)
             throw ToolError("the service did not stop in time", kExitFailure);
     }
     if (!DeleteService(service.Get()))
-        throw ToolError("cannot delete the service: " + SystemErrorText(GetLastError()), kExitFailure);
+        throw ToolError("cannot delete the service: " + SystemErrorText(GetLastError()),
+                        kExitFailure);
     out << "Removed the service KwoTarvMonitor\n";
     return kExitSuccess;
 }
