@@ -30,6 +30,7 @@ configure_file(${KWO_TOOL_DIR}/serve/dashboard/dashboard_page.cpp.in ${KWO_DASHB
 
 set(KWO_TOOL_SOURCES
     ${KWO_TOOL_DIR}/cli/command_line.cpp
+    ${KWO_TOOL_DIR}/cli/exit_status.cpp
     ${KWO_TOOL_DIR}/cli/option_values.cpp
     ${KWO_TOOL_DIR}/commands/export.cpp
     ${KWO_TOOL_DIR}/commands/info.cpp

@@ -1,6 +1,7 @@
 // The tool's exit statuses, and the failure that ends a command with one of them.
 #pragma once
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -21,5 +22,9 @@ class ToolError : public std::runtime_error {
   private:
     int exitCode_;
 };
+
+// Runs a program's work and returns its exit status; a ToolError ends it with its message on
+// stderr ("kwotarv: ...") and its exit status, any other exception as an unexpected failure.
+int RunReportingFailures(const std::function<int()>& work);
 
 } // namespace kwotarv

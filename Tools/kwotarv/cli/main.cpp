@@ -111,13 +111,5 @@ int main(int argc, char** argv)
 #if defined(_WIN32)
     kwotarv::PrepareWindowsConsole();
 #endif
-    try {
-        return kwotarv::Run(argc, argv);
-    } catch (const kwotarv::ToolError& error) {
-        std::cerr << "kwotarv: " << error.what() << "\n";
-        return error.ExitCode();
-    } catch (const std::exception& error) {
-        std::cerr << "kwotarv: unexpected failure: " << error.what() << "\n";
-        return kwotarv::kExitFailure;
-    }
+    return kwotarv::RunReportingFailures([&] { return kwotarv::Run(argc, argv); });
 }
