@@ -13,6 +13,8 @@
 
 #include "backends/windows_device.hpp"
 #include "commands/watch_pacing.hpp"
+#include "serve/http_server.hpp"
+#include "serve/sensor_monitor.hpp"
 #include "windows/system_message.hpp"
 
 namespace kwotarv {
