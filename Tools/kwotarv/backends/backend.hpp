@@ -14,6 +14,13 @@
 
 namespace kwotarv {
 
+// The registry value types of PublishedValue::type (REG_*).
+inline constexpr uint32_t kRegSz = 1;
+inline constexpr uint32_t kRegExpandSz = 2;
+inline constexpr uint32_t kRegBinary = 3;
+inline constexpr uint32_t kRegDword = 4;
+inline constexpr uint32_t kRegMultiSz = 7;
+
 // A registry value as the driver wrote it (REG_* type and raw data).
 struct PublishedValue {
     std::string name;

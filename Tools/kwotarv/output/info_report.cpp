@@ -13,12 +13,6 @@ using json = nlohmann::ordered_json;
 
 namespace {
 
-constexpr uint32_t kRegSz = 1;
-constexpr uint32_t kRegExpandSz = 2;
-constexpr uint32_t kRegBinary = 3;
-constexpr uint32_t kRegDword = 4;
-constexpr uint32_t kRegMultiSz = 7;
-
 // Texts of a REG_MULTI_SZ value: zero-terminated strings up to an empty one or the end.
 std::vector<std::string> MultiStrings(const std::vector<uint8_t>& data)
 {

@@ -11,8 +11,6 @@ namespace kwotarv {
 
 namespace {
 
-constexpr uint32_t kRegDword = 4;
-
 std::optional<uint32_t> ChipsetType(Backend& backend)
 {
     if (auto values = backend.PublishedValues())
