@@ -69,11 +69,11 @@ std::string Describe(const Command& command)
     return text;
 }
 
-// Every sample board and every test board, as "Boards/x" or "Tests/tools/data/x".
+// Every sample board and every test board, as "Boards/x" or "Tests/kwotarv/data/x".
 std::vector<std::string> AllBoards()
 {
     std::vector<std::string> boards;
-    for (const char* parent : {"Boards", "Tests/tools/data"})
+    for (const char* parent : {"Boards", "Tests/kwotarv/data"})
         for (const auto& entry : fs::directory_iterator(fs::path(KWOTARV_SOURCE_DIR) / parent))
             if (entry.is_directory())
                 boards.push_back(std::string(parent) + "/" + entry.path().filename().string());

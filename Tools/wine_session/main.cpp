@@ -2,7 +2,6 @@
 //   kwotarv-wine-session board DIR [--board B] [--firmware F] [--registry R]
 //   kwotarv-wine-session registry WINE_EXPORT OUTPUT
 // Errors are reported as kwotarv reports them ("kwotarv: ..."), with its exit statuses.
-#include <iostream>
 #include <string>
 
 #include <CLI/CLI.hpp>
@@ -30,18 +29,11 @@ int main(int argc, char** argv)
     } catch (const CLI::ParseError& error) {
         return app.exit(error) == 0 ? kwotarv::kExitSuccess : kwotarv::kExitUsage;
     }
-    try {
-        if (boardCommand->parsed()) {
+    return kwotarv::RunReportingFailures([&] {
+        if (boardCommand->parsed())
             kwotarv::WriteSessionBoard(options, directory);
-        } else {
+        else
             kwotarv::ConvertRegistryExport(wineExport, output);
-        }
-    } catch (const kwotarv::ToolError& error) {
-        std::cerr << "kwotarv: " << error.what() << "\n";
-        return error.ExitCode();
-    } catch (const std::exception& error) {
-        std::cerr << "kwotarv: unexpected failure: " << error.what() << "\n";
-        return kwotarv::kExitFailure;
-    }
-    return kwotarv::kExitSuccess;
+        return kwotarv::kExitSuccess;
+    });
 }

@@ -3,7 +3,7 @@
 
 #include "kernel/registry/registry.hpp"
 #include "machine/machine.hpp"
-#include "simulator_backend.hpp"
+#include "backends/simulator_backend.hpp"
 
 namespace kwotarv {
 

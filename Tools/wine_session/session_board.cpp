@@ -3,9 +3,9 @@
 
 #include <fstream>
 
-#include "demo_board.hpp"
-#include "kernel/registry/registry.hpp"
+#include "backends/demo_board.hpp"
 #include "board/board.hpp"
+#include "kernel/registry/registry.hpp"
 #include "machine/machine.hpp"
 
 namespace kwotarv {

@@ -8,7 +8,7 @@
 
 #include <filesystem>
 
-#include "simulator_backend.hpp"
+#include "backends/simulator_backend.hpp"
 
 namespace kwotarv {
 

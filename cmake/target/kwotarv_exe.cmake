@@ -1,8 +1,7 @@
 # kwotarv.exe: the command-line tool for Windows, built from the same sources as the host tool
-# with the device back end instead of the simulated machine. A user-mode program: ordinary
-# flags, linked statically (C++ runtime and winpthreads included) so it runs on a machine
-# without the mingw runtime.
-set(KWO_TOOL_DIR ${CMAKE_SOURCE_DIR}/Tools/kwotarv)
+# (Tools/kwotarv/sources.cmake) with the device back end instead of the simulated machine. A
+# user-mode program: ordinary flags, linked statically (C++ runtime and winpthreads included) so
+# it runs on a machine without the mingw runtime.
 
 # The two header-only libraries come from the build machine; only their own directories are
 # put on the include path, not the build machine's whole /usr/include.
@@ -16,21 +15,9 @@ set(KWO_TOOL_HEADERS ${CMAKE_BINARY_DIR}/kwotarv-headers)
 file(COPY ${KWO_NLOHMANN_JSON_INCLUDE}/nlohmann DESTINATION ${KWO_TOOL_HEADERS})
 file(COPY ${KWO_CLI11_INCLUDE}/CLI DESTINATION ${KWO_TOOL_HEADERS})
 
-include(${KWO_TOOL_DIR}/dashboard/dashboard.cmake)
-add_executable(kwotarv
-  ${KWO_MONITORING_SOURCES}
-  ${KWO_DASHBOARD_SOURCE}
-  ${KWO_TOOL_DIR}/monitoring_commands.cpp
-  ${KWO_TOOL_DIR}/windows_service.cpp
-  ${KWO_TOOL_DIR}/main.cpp
-  ${KWO_TOOL_DIR}/commands.cpp
-  ${KWO_TOOL_DIR}/hwm_client.cpp
-  ${KWO_TOOL_DIR}/info_block.cpp
-  ${KWO_TOOL_DIR}/report.cpp
-  ${KWO_TOOL_DIR}/watch_pacing.cpp
-  ${KWO_TOOL_DIR}/text.cpp
-  ${KWO_TOOL_DIR}/option_values.cpp
-  ${KWO_TOOL_DIR}/windows_backend.cpp)
+include(${CMAKE_SOURCE_DIR}/Tools/kwotarv/sources.cmake)
+add_executable(kwotarv ${KWO_TOOL_MAIN} ${KWO_TOOL_SOURCES} ${KWO_TOOL_CHIP_SOURCES}
+                       ${KWO_TOOL_WINDOWS_SOURCES})
 target_include_directories(kwotarv PRIVATE ${KWO_TOOL_DIR} ${CMAKE_SOURCE_DIR}/Driver/public)
 target_include_directories(kwotarv SYSTEM PRIVATE ${KWO_TOOL_HEADERS})
 target_compile_definitions(kwotarv PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)

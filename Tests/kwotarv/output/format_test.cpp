@@ -1,0 +1,21 @@
+// Values as the reports write them.
+#include <gtest/gtest.h>
+
+#include "output/format.hpp"
+
+namespace {
+
+using namespace kwotarv;
+
+TEST(Text, Units)
+{
+    EXPECT_EQ(FormatHundredths(1209), "12.09");
+    EXPECT_EQ(FormatHundredths(5), "0.05");
+    EXPECT_EQ(FormatHundredths(4294967276u), "42949672.76"); // a wrapped negative offset
+    EXPECT_EQ(FormatTenths(455), "45.5");
+    EXPECT_EQ(FormatTenths(-5), "-0.5");
+    EXPECT_EQ(FormatTenths(-1280), "-128.0");
+    EXPECT_EQ(FormatTenths(INT32_MIN), "-214748364.8");
+}
+
+} // namespace

@@ -1,0 +1,12 @@
+// The Windows back end: the driver's device opened by its symbolic link.
+#pragma once
+
+#include <memory>
+
+#include "backends/backend.hpp"
+
+namespace kwotarv {
+
+std::unique_ptr<Backend> MakeDeviceBackend();
+
+} // namespace kwotarv

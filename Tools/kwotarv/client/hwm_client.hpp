@@ -1,0 +1,112 @@
+// The driver's requests as a user-mode client uses them: the description, the info block, and
+// the channel names and values of each group, whose sizes the driver tells on a first short
+// request.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "client/chip_table.hpp"
+#include "client/device.hpp"
+
+namespace kwotarv {
+
+// A request that ended with a status the client cannot use.
+class RequestError : public std::runtime_error {
+  public:
+    RequestError(const std::string& what, uint32_t status)
+        : std::runtime_error(what), status_(status)
+    {
+    }
+    uint32_t Status() const { return status_; }
+
+  private:
+    uint32_t status_;
+};
+
+struct Description {
+    std::string text;        // ChipDesc
+    std::string voltageList; // VoltageList, as stored (names each followed by a space)
+};
+
+struct VoltageReading {
+    std::string name;
+    uint32_t hundredths = 0;
+};
+
+struct TemperatureReading {
+    std::string name;
+    // Tenths of a degree; nullopt for a channel after the second, which the driver never reads.
+    std::optional<int32_t> tenths;
+};
+
+struct FanReading {
+    std::string name;
+    uint32_t count = 0;
+    std::optional<uint32_t> rpm;
+};
+
+struct Readings {
+    std::optional<std::string> description;
+    std::vector<VoltageReading> voltages;
+    std::vector<TemperatureReading> temperatures;
+    std::vector<FanReading> fans;
+    // What failed; the groups concerned stay empty.
+    std::vector<std::string> errors;
+};
+
+// Channels the temperature readings fill: the first and the second of the list.
+inline constexpr size_t kReadTemperatureChannels = 2;
+
+class HwmClient {
+  public:
+    explicit HwmClient(Device& device) : device_(device) {}
+
+    Description GetDescription();
+    // The info block, byte for byte.
+    std::vector<uint8_t> GetChipInfo();
+    // The names of a channel group; empty when the group has no channels.
+    std::vector<std::string> GetChannelNames(uint32_t selector);
+    // The values of a channel group; empty when the group has no channels.
+    std::vector<uint32_t> GetChannelValues(uint32_t selector);
+    // Description and every group, each failure recorded in Readings::errors. The description,
+    // the names and the reply sizes are asked for once and kept: later calls send only the
+    // values requests, one per group with channels, until a request fails (the device may have
+    // changed), when the next call asks for everything again.
+    Readings ReadAll();
+
+  private:
+    // What ReadAll keeps between readings.
+    struct Group {
+        uint32_t selector = 0;
+        std::vector<std::string> names;
+        uint32_t valuesLength = 0; // bytes of the values reply
+    };
+    struct Layout {
+        std::string description;
+        const ChipRow* chip = nullptr; // nullptr for a description of no known chip
+        std::vector<Group> groups;     // those with channels
+    };
+    // Reads everything and, when every request succeeded, keeps the layout.
+    Readings ReadAndLearn();
+    // The values of a kept group with one request of the known size.
+    std::vector<uint32_t> ReadKnownValues(const Group& group);
+
+    // A reply whose size the driver announces: a first request with a 4-byte output buffer is
+    // answered with STATUS_BUFFER_OVERFLOW and the size needed in those 4 bytes (or with the
+    // whole reply when 4 bytes are enough); the second request asks for exactly that size.
+    // nullopt when `emptyStatus` is given and the first request ended with it.
+    std::optional<std::vector<uint8_t>> FetchSized(uint32_t code, std::span<const uint8_t> input,
+                                                   const std::string& what,
+                                                   std::optional<uint32_t> emptyStatus);
+
+    Device& device_;
+    std::optional<Layout> layout_;
+};
+
+} // namespace kwotarv

@@ -1,0 +1,20 @@
+// The ioctl command: one raw device-control request.
+#pragma once
+
+#include <ostream>
+
+#include "cli/exit_status.hpp"
+#include "client/device.hpp"
+#include "output/ioctl_report.hpp"
+
+namespace kwotarv {
+
+struct IoctlOptions {
+    RawRequest request; // CODE, --input, --output-length
+    bool json = false;
+};
+
+// Exit status 1 when the request ended with an error status.
+int RunIoctl(Device& device, const IoctlOptions& options, std::ostream& out);
+
+} // namespace kwotarv

@@ -1,0 +1,28 @@
+// The read command: every channel with its configured name, once or repeated with --watch and
+// --count, as text, JSON or (commands/export.hpp) Prometheus metrics.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <ostream>
+
+#include "cli/exit_status.hpp"
+#include "client/device.hpp"
+
+namespace kwotarv {
+
+enum class OutputFormat { Text, Json, Prometheus };
+
+struct ReadOptions {
+    OutputFormat format = OutputFormat::Text;    // --format, or --json
+    std::optional<double> watchSeconds;          // --watch: repeat with this pause
+    std::optional<uint64_t> count;               // --count: number of readings
+    std::optional<std::filesystem::path> output; // --output: the Prometheus export's file
+    bool terminal = false;                       // stdout is a terminal: redraw in place
+};
+
+// The readings in text or JSON; exit status 1 when a reading failed.
+int RunRead(Device& device, const ReadOptions& options, std::ostream& out, std::ostream& err);
+
+} // namespace kwotarv

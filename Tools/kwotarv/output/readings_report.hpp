@@ -1,0 +1,16 @@
+// What `kwotarv read` prints: every channel with its configured name, as text for a person
+// (one aligned table per group) or as JSON for a program.
+#pragma once
+
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "client/hwm_client.hpp"
+
+namespace kwotarv {
+
+nlohmann::ordered_json ReadingsJson(const Readings& readings);
+std::string ReadingsText(const Readings& readings);
+
+} // namespace kwotarv

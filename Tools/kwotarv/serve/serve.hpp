@@ -1,0 +1,28 @@
+// `kwotarv serve`: an HTTP server with the readings for Prometheus (/metrics), as JSON
+// (/api/readings, /api/history) and as a live dashboard (/). Every answer with readings reads
+// the device at that moment; a sampler reads it every interval for the dashboard's history.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "backends/backend.hpp"
+
+namespace kwotarv {
+
+struct ServeOptions {
+    std::string listen = "127.0.0.1:9788";
+    double intervalSeconds = 2.0; // the sampler's pace and the dashboard's refresh
+};
+
+inline constexpr double kMinIntervalSeconds = 0.2;
+inline constexpr double kMaxIntervalSeconds = 3600;
+// How far back the history reaches.
+inline constexpr double kHistorySeconds = 15 * 60;
+
+// Serves until StopRequested(); the back end's hot-plug hook runs before every reading. The
+// address it listens on is printed to `out` once it does; progress and problems go to `err`.
+// Returns the tool's exit status.
+int RunServe(Backend& backend, const ServeOptions& options, std::ostream& out, std::ostream& err);
+
+} // namespace kwotarv

@@ -1,0 +1,69 @@
+# The tool's sources, for the host build (Tools/kwotarv/CMakeLists.txt) and the Windows build
+# (cmake/target/kwotarv_exe.cmake) alike, by folder:
+#   cli/       main, the command line, option values
+#   commands/  read, info, ioctl, check, the Prometheus export, the session and its pacing
+#   client/    the device interface, the request client, the info block, the chip table, names
+#   output/    text and JSON reports
+#   serve/     the HTTP server, the sensor monitor, metrics, history, atomic files, the dashboard
+#   backends/  the back-end interface, the simulated machine, the Windows device, the demo board
+#   windows/   the service and the console
+# KWO_TOOL_SOURCES is what both builds compile besides the chip table (KWO_TOOL_CHIP_SOURCES,
+# the host build's library kwotarv_chips, chip_table.cmake); KWO_TOOL_SIMULATOR_SOURCES and
+# KWO_TOOL_WINDOWS_SOURCES are each platform's own. KWO_TOOL_MAIN is the program's entry point.
+# The dashboard page is compiled in from serve/dashboard/dashboard.html (a C++ raw string,
+# generated at configure time into the including directory's binary directory).
+set(KWO_TOOL_DIR ${CMAKE_CURRENT_LIST_DIR})
+
+set(KWO_TOOL_CHIP_SOURCES ${KWO_TOOL_DIR}/client/chip_table.cpp)
+
+set(KWO_DASHBOARD_HTML_FILE ${KWO_TOOL_DIR}/serve/dashboard/dashboard.html)
+file(READ ${KWO_DASHBOARD_HTML_FILE} KWO_DASHBOARD_HTML)
+string(FIND "${KWO_DASHBOARD_HTML}" ")kwotarv_page\"" KWO_DASHBOARD_DELIMITER)
+if(NOT KWO_DASHBOARD_DELIMITER EQUAL -1)
+  message(FATAL_ERROR "dashboard.html contains the raw-string delimiter )kwotarv_page\"")
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${KWO_DASHBOARD_HTML_FILE}
+             ${KWO_TOOL_DIR}/serve/dashboard/dashboard_page.cpp.in)
+set(KWO_DASHBOARD_SOURCE ${CMAKE_CURRENT_BINARY_DIR}/dashboard_page.cpp)
+configure_file(${KWO_TOOL_DIR}/serve/dashboard/dashboard_page.cpp.in ${KWO_DASHBOARD_SOURCE}
+               @ONLY)
+
+set(KWO_TOOL_SOURCES
+    ${KWO_TOOL_DIR}/cli/command_line.cpp
+    ${KWO_TOOL_DIR}/cli/exit_status.cpp
+    ${KWO_TOOL_DIR}/cli/option_values.cpp
+    ${KWO_TOOL_DIR}/commands/export.cpp
+    ${KWO_TOOL_DIR}/commands/info.cpp
+    ${KWO_TOOL_DIR}/commands/ioctl.cpp
+    ${KWO_TOOL_DIR}/commands/read.cpp
+    ${KWO_TOOL_DIR}/commands/session.cpp
+    ${KWO_TOOL_DIR}/commands/watch_pacing.cpp
+    ${KWO_TOOL_DIR}/client/hwm_client.cpp
+    ${KWO_TOOL_DIR}/client/info_block.cpp
+    ${KWO_TOOL_DIR}/client/protocol_names.cpp
+    ${KWO_TOOL_DIR}/client/text.cpp
+    ${KWO_TOOL_DIR}/output/format.cpp
+    ${KWO_TOOL_DIR}/output/info_report.cpp
+    ${KWO_TOOL_DIR}/output/ioctl_report.cpp
+    ${KWO_TOOL_DIR}/output/readings_report.cpp
+    ${KWO_TOOL_DIR}/serve/atomic_file.cpp
+    ${KWO_TOOL_DIR}/serve/history.cpp
+    ${KWO_TOOL_DIR}/serve/http_server.cpp
+    ${KWO_TOOL_DIR}/serve/metrics.cpp
+    ${KWO_TOOL_DIR}/serve/sensor_monitor.cpp
+    ${KWO_TOOL_DIR}/serve/serve.cpp
+    ${KWO_TOOL_DIR}/serve/site.cpp
+    ${KWO_DASHBOARD_SOURCE})
+
+set(KWO_TOOL_SIMULATOR_SOURCES
+    ${KWO_TOOL_DIR}/backends/simulator_backend.cpp
+    ${KWO_TOOL_DIR}/commands/check.cpp
+    ${KWO_TOOL_DIR}/output/check_report.cpp)
+
+set(KWO_TOOL_WINDOWS_SOURCES
+    ${KWO_TOOL_DIR}/backends/windows_device.cpp
+    ${KWO_TOOL_DIR}/windows/console.cpp
+    ${KWO_TOOL_DIR}/windows/service.cpp
+    ${KWO_TOOL_DIR}/windows/system_message.cpp)
+
+set(KWO_TOOL_MAIN ${KWO_TOOL_DIR}/cli/main.cpp)
