@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "client/chip_table.hpp"
 #include "kernel/debug/faults.hpp"
 
 using sim::text::Hex;
@@ -38,36 +39,20 @@ uint16_t NextInBank(uint16_t reg)
 
 } // namespace
 
+// Chip names come from the user-mode chip table, which the tool uses too.
 std::string_view ChipKindName(ChipKind kind)
 {
-    switch (kind) {
-    case ChipKind::W83627HF:
-        return "W83627HF";
-    case ChipKind::W83627DHG:
-        return "W83627DHG";
-    case ChipKind::NCT6776:
-        return "NCT6776";
-    case ChipKind::NCT5523D:
-        return "NCT5523D";
-    case ChipKind::None:
-        break;
-    }
-    return "none";
+    return kwotarv::ChipName(kwotarv::ChipByCode(static_cast<uint32_t>(kind)), "none");
 }
 
 std::optional<ChipKind> ParseChipKind(std::string_view name)
 {
-    auto same = [name](std::string_view known) {
-        return std::ranges::equal(name, known, [](char a, char b) {
-            return std::toupper(static_cast<unsigned char>(a)) ==
-                   std::toupper(static_cast<unsigned char>(b));
-        });
-    };
-    for (ChipKind kind : {ChipKind::None, ChipKind::W83627HF, ChipKind::W83627DHG,
-                          ChipKind::NCT6776, ChipKind::NCT5523D}) {
-        if (same(ChipKindName(kind)))
-            return kind;
-    }
+    if (const kwotarv::ChipRow* row = kwotarv::ChipByName(name))
+        return static_cast<ChipKind>(row->code);
+    if (std::ranges::equal(name, std::string_view("none"), [](char a, char b) {
+            return std::tolower(static_cast<unsigned char>(a)) == b;
+        }))
+        return ChipKind::None;
     return std::nullopt;
 }
 

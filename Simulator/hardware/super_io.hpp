@@ -44,10 +44,18 @@
 #include <vector>
 
 #include "hardware/port_bus.hpp"
+#include "kwotarv_public.h"
 
 namespace sim::hw {
 
-enum class ChipKind { None, W83627HF, W83627DHG, NCT6776, NCT5523D };
+// The chips modelled, each with the CHIP_* code the driver publishes for it.
+enum class ChipKind : uint32_t {
+    None = CHIP_NONE,
+    W83627HF = CHIP_W83627HF,
+    W83627DHG = CHIP_W83627DHG,
+    NCT6776 = CHIP_NCT6776,
+    NCT5523D = CHIP_NCT5523D,
+};
 
 std::string_view ChipKindName(ChipKind kind);
 // "W83627HF", "W83627DHG", "NCT6776", "NCT5523D" or "none" (case-insensitive).
