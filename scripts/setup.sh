@@ -25,9 +25,11 @@ test_packages=(
   python3 python3-pefile
   qemu-system-x86 seabios
   clang-14 libclang-rt-14-dev
-  # kwotarv serve's peers: HTTP client, Prometheus and promtool, node_exporter, a browser;
-  # Wine for the real image and kwotarv.exe; Google Benchmark for the benchmarks.
-  libcpp-httplib-dev prometheus prometheus-node-exporter chromium wine wine32:i386 wine64
+  # kwotarv serve's peers: HTTP client, Prometheus and promtool, Alertmanager for the alert
+  # rules, node_exporter, a browser; Wine for the real image and kwotarv.exe; Google Benchmark
+  # for the benchmarks.
+  libcpp-httplib-dev prometheus prometheus-alertmanager prometheus-node-exporter chromium
+  wine wine32:i386 wine64
   libbenchmark-dev
 )
 # Foreign architectures the test packages need (name:arch entries above).

@@ -12,6 +12,11 @@ std::string ReadText(const std::string& file)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+void WriteText(const std::string& file, const std::string& text)
+{
+    std::ofstream(file, std::ios::binary) << text;
+}
+
 std::string Lower(std::string text)
 {
     for (char& c : text) {

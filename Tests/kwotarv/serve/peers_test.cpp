@@ -7,7 +7,6 @@
 #include <signal.h>
 
 #include <filesystem>
-#include <fstream>
 #include <regex>
 
 #include <nlohmann/json.hpp>
@@ -21,27 +20,10 @@ using namespace std::chrono_literals;
 using servetest::FindProgram;
 using servetest::HttpGet;
 using servetest::PeerProcess;
+using servetest::PrometheusQuery;
 using servetest::ServeProcess;
 using servetest::WaitUntil;
-
-void WriteText(const std::string& file, const std::string& text)
-{
-    std::ofstream(file, std::ios::binary) << text;
-}
-
-// Prometheus' answer to an instant query: the value of each series by its "channel" label
-// (or "" for a series without one).
-std::map<std::string, std::string> Query(uint16_t port, const std::string& query)
-{
-    std::map<std::string, std::string> values;
-    const auto r = HttpGet(port, "/api/v1/query?query=" + query);
-    if (r.status != 200)
-        return values;
-    const auto json = nlohmann::json::parse(r.body);
-    for (const auto& series : json["data"]["result"])
-        values[series["metric"].value("channel", "")] = series["value"][1];
-    return values;
-}
+using tooltest::WriteText;
 
 TEST(Prometheus, ScrapesServeAndSeesTheDeviceGoAndReturn)
 {
@@ -71,33 +53,35 @@ TEST(Prometheus, ScrapesServeAndSeesTheDeviceGoAndReturn)
     std::map<std::string, std::string> seen;
     ASSERT_TRUE(WaitUntil(
         [&] {
-            seen = Query(port, "kwotarv_voltage_volts");
+            seen = PrometheusQuery(port, "kwotarv_voltage_volts");
             return seen.size() == volts.size();
         },
         30s))
         << tooltest::ReadText(scratch.Path("prometheus.err"));
     EXPECT_EQ(seen, volts);
-    EXPECT_EQ(Query(port, "kwotarv_temperature_celsius"),
+    EXPECT_EQ(PrometheusQuery(port, "kwotarv_temperature_celsius"),
               (std::map<std::string, std::string>{{"CPU", "45"}, {"System", "33.5"}}));
-    EXPECT_EQ(Query(port, "kwotarv_fan_rpm"),
+    EXPECT_EQ(PrometheusQuery(port, "kwotarv_fan_rpm"),
               (std::map<std::string, std::string>{
                   {"CPU Fan", "1500"}, {"System Fan", "1200"}, {"Aux Fan", "0"}}));
-    EXPECT_EQ(Query(port, "kwotarv_fan_count")["System Fan"], "8965");
-    EXPECT_EQ(Query(port, "kwotarv_chip_info%7Bchip%3D%22NCT6776%22%7D").size(), 1u);
-    EXPECT_EQ(Query(port, "kwotarv_up")[""], "1");
+    EXPECT_EQ(PrometheusQuery(port, "kwotarv_fan_count")["System Fan"], "8965");
+    EXPECT_EQ(PrometheusQuery(port, "kwotarv_chip_info%7Bchip%3D%22NCT6776%22%7D").size(), 1u);
+    EXPECT_EQ(PrometheusQuery(port, "kwotarv_up")[""], "1");
 
     // Gone: the scrape itself still succeeds (up 1), kwotarv_up says the device is not there.
     serve.Process().Signal(SIGUSR1);
-    EXPECT_TRUE(WaitUntil([&] { return Query(port, "kwotarv_up")[""] == "0"; }, 10s));
-    EXPECT_EQ(Query(port, "up%7Bjob%3D%22kwotarv%22%7D")[""], "1");
-    EXPECT_TRUE(Query(port, "kwotarv_voltage_volts").empty() ||
-                WaitUntil([&] { return Query(port, "kwotarv_voltage_volts").empty(); }, 10s))
+    EXPECT_TRUE(WaitUntil([&] { return PrometheusQuery(port, "kwotarv_up")[""] == "0"; }, 10s));
+    EXPECT_EQ(PrometheusQuery(port, "up%7Bjob%3D%22kwotarv%22%7D")[""], "1");
+    EXPECT_TRUE(
+        PrometheusQuery(port, "kwotarv_voltage_volts").empty() ||
+        WaitUntil([&] { return PrometheusQuery(port, "kwotarv_voltage_volts").empty(); }, 10s))
         << "the voltage series did not go stale";
-    EXPECT_NE(Query(port, "kwotarv_read_errors_total")[""], "0");
+    EXPECT_NE(PrometheusQuery(port, "kwotarv_read_errors_total")[""], "0");
 
     serve.Process().Signal(SIGUSR2);
-    EXPECT_TRUE(WaitUntil([&] { return Query(port, "kwotarv_up")[""] == "1"; }, 10s));
-    EXPECT_TRUE(WaitUntil([&] { return Query(port, "kwotarv_voltage_volts") == volts; }, 10s));
+    EXPECT_TRUE(WaitUntil([&] { return PrometheusQuery(port, "kwotarv_up")[""] == "1"; }, 10s));
+    EXPECT_TRUE(
+        WaitUntil([&] { return PrometheusQuery(port, "kwotarv_voltage_volts") == volts; }, 10s));
     EXPECT_EQ(server.Stop(), 0) << tooltest::ReadText(scratch.Path("prometheus.err"));
     EXPECT_EQ(serve.Process().Stop(), 0) << serve.Err();
 }

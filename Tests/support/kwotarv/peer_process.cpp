@@ -14,6 +14,7 @@
 #include <thread>
 
 #include <httplib.h>
+#include <nlohmann/json.hpp>
 
 #include "kwotarv/tool_process.hpp"
 
@@ -162,6 +163,18 @@ HttpResult HttpGet(uint16_t port, const std::string& path)
         result.contentType = response->get_header_value("Content-Type");
     }
     return result;
+}
+
+std::map<std::string, std::string> PrometheusQuery(uint16_t port, const std::string& query)
+{
+    std::map<std::string, std::string> values;
+    const auto r = HttpGet(port, "/api/v1/query?query=" + query);
+    if (r.status != 200)
+        return values;
+    const auto json = nlohmann::json::parse(r.body);
+    for (const auto& series : json["data"]["result"])
+        values[series["metric"].value("channel", "")] = series["value"][1];
+    return values;
 }
 
 } // namespace servetest

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -70,5 +71,9 @@ struct HttpResult {
     std::string contentType;
 };
 HttpResult HttpGet(uint16_t port, const std::string& path);
+
+// Prometheus' answer to an instant query (`query` URL-encoded): the value of each series by its
+// "channel" label (or "" for a series without one); empty when Prometheus does not answer.
+std::map<std::string, std::string> PrometheusQuery(uint16_t port, const std::string& query);
 
 } // namespace servetest
