@@ -38,6 +38,7 @@ set(KWO_TOOL_SOURCES
     ${KWO_TOOL_DIR}/commands/read.cpp
     ${KWO_TOOL_DIR}/commands/session.cpp
     ${KWO_TOOL_DIR}/commands/watch_pacing.cpp
+    ${KWO_TOOL_DIR}/client/channel_state.cpp
     ${KWO_TOOL_DIR}/client/hwm_client.cpp
     ${KWO_TOOL_DIR}/client/info_block.cpp
     ${KWO_TOOL_DIR}/client/protocol_names.cpp
@@ -56,6 +57,7 @@ set(KWO_TOOL_SOURCES
     ${KWO_DASHBOARD_SOURCE})
 
 set(KWO_TOOL_SIMULATOR_SOURCES
+    ${KWO_TOOL_DIR}/backends/simulated_inputs.cpp
     ${KWO_TOOL_DIR}/backends/simulator_backend.cpp
     ${KWO_TOOL_DIR}/commands/check.cpp
     ${KWO_TOOL_DIR}/output/check_report.cpp)

@@ -42,6 +42,8 @@ class ScriptedDevice : public Device {
   public:
     std::map<uint32_t, std::vector<std::string>> names;
     std::map<uint32_t, std::vector<uint32_t>> values;
+    // (low, high) per channel; a group without them answers as a driver without the request.
+    std::map<uint32_t, std::vector<std::pair<int32_t, int32_t>>> limits;
     std::map<uint32_t, uint32_t> failing; // code -> status to fail every request with
     std::string description = "Nuvoton NCT6776 Hardware Monitor";
     std::vector<uint8_t> chipInfo;
@@ -83,6 +85,16 @@ class ScriptedDevice : public Device {
             for (uint32_t v : values[selector]) {
                 auto bytes = Le32(v);
                 reply.insert(reply.end(), bytes.begin(), bytes.end());
+            }
+            break;
+        case IOCTL_HWM_GET_CHANNEL_LIMITS:
+            if (limits[selector].empty())
+                return {kStatusInvalidParameter, 0, {}};
+            for (const auto& [low, high] : limits[selector]) {
+                for (int32_t side : {low, high}) {
+                    auto bytes = Le32(static_cast<uint32_t>(side));
+                    reply.insert(reply.end(), bytes.begin(), bytes.end());
+                }
             }
             break;
         default:

@@ -69,8 +69,9 @@ std::map<uint32_t, size_t> CallsSince(const ScriptedDevice& device, size_t from)
     return counts;
 }
 
-// --watch: the first reading learns the description, names and reply sizes (12 requests: the
-// one fan's value fits the probe); every later one sends one values request per group, of exactly
+// --watch: the first reading learns the description, names, limits and reply sizes (15
+// requests: each group's limits probe is answered as by a driver without limits, and the one
+// fan's value fits the probe); every later one sends one values request per group, of exactly
 // the size learnt.
 TEST(ReadLoop, RepeatedReadingsSendOnlyTheValuesRequests)
 {
@@ -78,7 +79,7 @@ TEST(ReadLoop, RepeatedReadingsSendOnlyTheValuesRequests)
     HwmClient client(device);
     const Readings first = client.ReadAll();
     EXPECT_TRUE(first.errors.empty());
-    EXPECT_EQ(device.calls.size(), 1u + 4 + 4 + 3);
+    EXPECT_EQ(device.calls.size(), 1u + 5 + 5 + 4);
 
     for (int tick = 0; tick < 3; ++tick) {
         const size_t before = device.calls.size();
@@ -123,7 +124,7 @@ TEST(ReadLoop, FailedRequestMakesTheNextReadingLearnAgain)
     const Readings relearnt = client.ReadAll();
     EXPECT_TRUE(relearnt.errors.empty());
     EXPECT_EQ(relearnt.fans.size(), 2u);
-    EXPECT_EQ(device.calls.size() - before, 1u + 3 * 4);
+    EXPECT_EQ(device.calls.size() - before, 1u + 3 * 5);
 
     before = device.calls.size();
     EXPECT_EQ(client.ReadAll().fans.size(), 2u);
@@ -140,7 +141,7 @@ TEST(ReadLoop, ReadingWithAFailureIsNotKept)
     client.ReadAll();
     size_t before = device.calls.size();
     EXPECT_EQ(client.ReadAll().errors.size(), 1u);
-    EXPECT_EQ(device.calls.size() - before, 1u + 4 + 4 + 3);
+    EXPECT_EQ(device.calls.size() - before, 1u + 5 + 5 + 4);
 }
 
 TEST(ReadLoop, FailedRequestGivesExitOneAndStillValidJson)

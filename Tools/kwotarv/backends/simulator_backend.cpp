@@ -5,8 +5,10 @@
 #include <cerrno>
 #include <csignal>
 #include <fstream>
+#include <iostream>
 
 #include "backends/demo_board.hpp"
+#include "backends/simulated_inputs.hpp"
 #include "kernel/rtl/text.hpp"
 #include "machine/machine.hpp"
 
@@ -32,22 +34,25 @@ extern "C" void OnReplugSignal(int)
 
 class SimulatedDevice : public Device {
   public:
-    explicit SimulatedDevice(machine::Machine& m) : machine_(m) {}
+    SimulatedDevice(machine::Machine& m, SimulatedInputs& inputs) : machine_(m), inputs_(inputs) {}
 
     Reply Control(uint32_t code, std::span<const uint8_t> input, uint32_t outputLength) override
     {
+        inputs_.BeforeRequest();
         machine::IoctlReply r = machine_.DeviceIoControl(code, input, outputLength);
         return {r.status, r.information, std::move(r.output)};
     }
 
   private:
     machine::Machine& machine_;
+    SimulatedInputs& inputs_;
 };
 
 class SimulatorBackend : public Backend {
   public:
     SimulatorBackend(machine::Board board, const SimulatorOptions& options)
-        : machine_(std::move(board), MachineOptions(options)), device_(machine_),
+        : machine_(std::move(board), MachineOptions(options)),
+          inputs_(machine_, options.registerChanges, std::cerr), device_(machine_, inputs_),
           registryOut_(options.registryOut)
     {
     }
@@ -57,6 +62,7 @@ class SimulatorBackend : public Backend {
         if (!poweredOn_) {
             try {
                 start_ = machine_.PowerOn();
+                inputs_.Start();
             } catch (const machine::BoardError& error) {
                 throw ToolError(error.what(), kExitUsage);
             }
@@ -139,6 +145,7 @@ class SimulatorBackend : public Backend {
     machine::Machine machine_;
     bool poweredOn_ = false;
     machine::StartOutcome start_;
+    SimulatedInputs inputs_;
     SimulatedDevice device_;
     std::optional<std::filesystem::path> registryOut_;
 };

@@ -14,6 +14,8 @@ struct SimulatorOptions {
     std::optional<std::filesystem::path> tracePorts;  // --trace-ports FILE
     std::optional<std::filesystem::path> registryOut; // --registry-out FILE
     bool debugOutput = false;                         // --debug-output
+    // --register-changes FILE: registers written whenever the file's content changes
+    std::optional<std::filesystem::path> registerChanges;
 };
 
 } // namespace kwotarv

@@ -28,6 +28,8 @@ struct Parsed {
     CLI::Option* formatOption = nullptr;
     std::string output;
     CLI::Option* outputOption = nullptr;
+    bool failOnAlarm = false;
+    CLI::Option* failOnAlarmOption = nullptr;
     std::string codeText;
     std::string inputText;
     std::string chip;
@@ -61,6 +63,10 @@ void AddSimulatorOptions(CLI::App& app, SimulatorOptions& sim)
         ->type_name("FILE");
     app.add_flag("--debug-output", sim.debugOutput,
                  "Simulator: show the driver's DbgPrint lines on stderr");
+    app.add_option("--register-changes", sim.registerChanges,
+                   "Simulator: write the registers in FILE ({\"0x0021\": \"0xF6\"}, as in "
+                   "board.json) into the chip whenever FILE changes")
+        ->type_name("FILE");
 }
 #endif
 
@@ -135,6 +141,9 @@ void AddMonitoringCommands(CLI::App& app, Parsed& p)
         app.add_option("--format", p.format, "read: text (default), json or prometheus")
             ->check(CLI::IsMember({"text", "json", "prometheus"}))
             ->type_name("FORMAT");
+    p.failOnAlarmOption =
+        app.add_flag("--fail-on-alarm", p.failOnAlarm,
+                     "read: exit with status 3 when a channel is out of range or a fan stopped");
     p.outputOption = app.add_option("--output", p.output,
                                     "read --format prometheus: replace FILE atomically "
                                     "instead of writing to standard output")
@@ -221,6 +230,7 @@ ReadOptions ReadOptionsOf(const Parsed& p, bool reading, bool json)
         read.count = p.count;
     if (p.outputOption->count() > 0)
         read.output = p.output;
+    read.failOnAlarm = p.failOnAlarm;
     return read;
 }
 
@@ -232,6 +242,8 @@ CommandLine Interpret(Parsed& p)
     const bool reading = line.command == Command::Read;
     if (!reading && (p.watchOption->count() > 0 || p.countOption->count() > 0))
         throw ToolError("--watch and --count apply to the read command only", kExitUsage);
+    if (!reading && p.failOnAlarmOption->count() > 0)
+        throw ToolError("--fail-on-alarm applies to the read command only", kExitUsage);
     if (line.command == Command::Ioctl)
         ParseRawRequest(p, line.ioctl.request);
 
@@ -257,7 +269,7 @@ std::variant<CommandLine, int> ParseCommandLine(int argc, char** argv)
     CLI::App app{"Reads voltages, temperatures and fans from the KwoTarv hardware-monitor driver.",
                  "kwotarv"};
     app.footer("Exit status: 0 success, 1 the device did not start or a request failed, "
-               "2 usage error.");
+               "2 usage error, 3 a channel in alarm (read --fail-on-alarm).");
     app.require_subcommand(0, 1);
 
     Parsed p;

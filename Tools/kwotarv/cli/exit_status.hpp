@@ -10,6 +10,7 @@ namespace kwotarv {
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1; // the device did not start, or a request failed
 inline constexpr int kExitUsage = 2;   // the command line or its files are wrong
+inline constexpr int kExitAlarm = 3;   // --fail-on-alarm: a channel was out of range
 
 // A failure that ends the command; the message says what failed and what to do.
 class ToolError : public std::runtime_error {

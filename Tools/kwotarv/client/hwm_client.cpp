@@ -40,25 +40,29 @@ std::vector<uint32_t> ValuesFromBytes(const std::vector<uint8_t>& bytes, uint32_
     return values;
 }
 
-// Pairs names with values into the group's readings; a count mismatch is a driver fault worth
-// telling.
+// Pairs names with values (and limits, where the driver gave them) into the group's readings,
+// each with its verdict; a count mismatch is a driver fault worth telling.
 void AddGroup(Readings& readings, const ChipRow* chip, uint32_t selector,
-              const std::vector<std::string>& names, const std::vector<uint32_t>& values)
+              const std::vector<std::string>& names, const std::vector<ChannelLimits>& limits,
+              const std::vector<uint32_t>& values)
 {
     if (values.size() != names.size())
         readings.errors.push_back("the driver returned " + std::to_string(names.size()) + " " +
                                   SelectorName(selector) + " names but " +
                                   std::to_string(values.size()) + " values");
     for (size_t i = 0; i < std::min(names.size(), values.size()); ++i) {
+        const ChannelLimits range = i < limits.size() ? limits[i] : ChannelLimits{};
         if (selector == HWM_SELECT_VOLTAGES) {
-            readings.voltages.push_back({names[i], values[i]});
+            readings.voltages.push_back({names[i], values[i], range, Judge(values[i], range)});
         } else if (selector == HWM_SELECT_TEMPERATURES) {
             std::optional<int32_t> tenths;
             if (i < kReadTemperatureChannels)
                 tenths = static_cast<int32_t>(values[i]);
-            readings.temperatures.push_back({names[i], tenths});
+            readings.temperatures.push_back(
+                {names[i], tenths, range, tenths ? Judge(*tenths, range) : ChannelState::Ok});
         } else {
-            readings.fans.push_back({names[i], values[i], FanRpm(chip, values[i])});
+            readings.fans.push_back({names[i], values[i], FanRpm(chip, values[i]), range,
+                                     JudgeFan(chip, values[i], range)});
         }
     }
 }
@@ -151,6 +155,37 @@ std::vector<uint32_t> HwmClient::GetChannelValues(uint32_t selector)
     return bytes ? ValuesFromBytes(*bytes, selector) : std::vector<uint32_t>{};
 }
 
+std::vector<ChannelLimits> HwmClient::GetChannelLimits(uint32_t selector)
+{
+    const std::string what = "IOCTL_HWM_GET_CHANNEL_LIMITS (" + SelectorName(selector) + ")";
+    // An empty group, and a driver that predates the request, answer STATUS_INVALID_PARAMETER.
+    auto bytes = FetchSized(IOCTL_HWM_GET_CHANNEL_LIMITS, SelectorInput(selector), what,
+                            kStatusInvalidParameter);
+    std::vector<ChannelLimits> limits;
+    if (!bytes)
+        return limits;
+    if (bytes->size() % sizeof(HWM_CHANNEL_LIMITS) != 0)
+        throw RequestError(what + " returned " + std::to_string(bytes->size()) +
+                               " bytes, not a whole number of limit pairs",
+                           kStatusSuccess);
+    for (size_t offset = 0; offset < bytes->size(); offset += sizeof(HWM_CHANNEL_LIMITS))
+        limits.push_back(LimitsFromDriver(static_cast<int32_t>(ReadLe32(*bytes, offset)),
+                                          static_cast<int32_t>(ReadLe32(*bytes, offset + 4))));
+    return limits;
+}
+
+size_t AlarmCount(const Readings& readings)
+{
+    size_t alarms = 0;
+    for (const auto& v : readings.voltages)
+        alarms += InAlarm(v.state);
+    for (const auto& t : readings.temperatures)
+        alarms += InAlarm(t.state);
+    for (const auto& f : readings.fans)
+        alarms += InAlarm(f.state);
+    return alarms;
+}
+
 Readings HwmClient::ReadAll()
 {
     if (!layout_)
@@ -159,7 +194,8 @@ Readings HwmClient::ReadAll()
     readings.description = layout_->description;
     for (const Group& group : layout_->groups) {
         try {
-            AddGroup(readings, layout_->chip, group.selector, group.names, ReadKnownValues(group));
+            AddGroup(readings, layout_->chip, group.selector, group.names, group.limits,
+                     ReadKnownValues(group));
         } catch (const RequestError& error) {
             readings.errors.push_back(error.what());
         }
@@ -182,16 +218,17 @@ Readings HwmClient::ReadAndLearn()
     }
     for (uint32_t selector : kReadSelectors) {
         try {
-            Group group{selector, GetChannelNames(selector), 0};
+            Group group{selector, GetChannelNames(selector), {}, 0};
             if (group.names.empty())
                 continue;
+            group.limits = GetChannelLimits(selector);
             auto bytes = FetchSized(IOCTL_HWM_GET_CHANNEL_VALUES, SelectorInput(selector),
                                     "IOCTL_HWM_GET_CHANNEL_VALUES (" + SelectorName(selector) + ")",
                                     kStatusInvalidParameter);
             const std::vector<uint32_t> values =
                 bytes ? ValuesFromBytes(*bytes, selector) : std::vector<uint32_t>{};
             group.valuesLength = static_cast<uint32_t>(values.size() * 4);
-            AddGroup(readings, layout.chip, selector, group.names, values);
+            AddGroup(readings, layout.chip, selector, group.names, group.limits, values);
             if (group.valuesLength != 0)
                 layout.groups.push_back(std::move(group));
         } catch (const RequestError& error) {

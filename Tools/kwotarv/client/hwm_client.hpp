@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "client/channel_state.hpp"
 #include "client/chip_table.hpp"
 #include "client/device.hpp"
 
@@ -37,18 +38,24 @@ struct Description {
 struct VoltageReading {
     std::string name;
     uint32_t hundredths = 0;
+    ChannelLimits limits;
+    ChannelState state = ChannelState::Ok;
 };
 
 struct TemperatureReading {
     std::string name;
     // Tenths of a degree; nullopt for a channel after the second, which the driver never reads.
     std::optional<int32_t> tenths;
+    ChannelLimits limits;
+    ChannelState state = ChannelState::Ok;
 };
 
 struct FanReading {
     std::string name;
     uint32_t count = 0;
     std::optional<uint32_t> rpm;
+    ChannelLimits limits;
+    ChannelState state = ChannelState::Ok;
 };
 
 struct Readings {
@@ -59,6 +66,9 @@ struct Readings {
     // What failed; the groups concerned stay empty.
     std::vector<std::string> errors;
 };
+
+// Channels whose reading is out of range or whose fan stopped.
+size_t AlarmCount(const Readings& readings);
 
 // Channels the temperature readings fill: the first and the second of the list.
 inline constexpr size_t kReadTemperatureChannels = 2;
@@ -74,6 +84,9 @@ class HwmClient {
     std::vector<std::string> GetChannelNames(uint32_t selector);
     // The values of a channel group; empty when the group has no channels.
     std::vector<uint32_t> GetChannelValues(uint32_t selector);
+    // The configured limits of a channel group, one per channel; empty when the group has no
+    // channels or the driver does not know the request.
+    std::vector<ChannelLimits> GetChannelLimits(uint32_t selector);
     // Description and every group, each failure recorded in Readings::errors. The description,
     // the names and the reply sizes are asked for once and kept: later calls send only the
     // values requests, one per group with channels, until a request fails (the device may have
@@ -85,7 +98,8 @@ class HwmClient {
     struct Group {
         uint32_t selector = 0;
         std::vector<std::string> names;
-        uint32_t valuesLength = 0; // bytes of the values reply
+        std::vector<ChannelLimits> limits; // as many as names, or none
+        uint32_t valuesLength = 0;         // bytes of the values reply
     };
     struct Layout {
         std::string description;

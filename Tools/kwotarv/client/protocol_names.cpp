@@ -44,6 +44,7 @@ constexpr std::array kCodeNames{
     Named{IOCTL_HWM_GET_FANS, "IOCTL_HWM_GET_FANS"},
     Named{IOCTL_HWM_GET_CHANNEL_NAMES, "IOCTL_HWM_GET_CHANNEL_NAMES"},
     Named{IOCTL_HWM_GET_CHANNEL_VALUES, "IOCTL_HWM_GET_CHANNEL_VALUES"},
+    Named{IOCTL_HWM_GET_CHANNEL_LIMITS, "IOCTL_HWM_GET_CHANNEL_LIMITS"},
 };
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b)

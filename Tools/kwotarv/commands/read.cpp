@@ -39,6 +39,7 @@ int RunRead(Device& device, const ReadOptions& options, std::ostream& out, std::
     // Without --watch a single reading; with it, --count readings or until interrupted.
     const bool repeating = options.watchSeconds.has_value() || options.count.value_or(1) > 1;
     int status = kExitSuccess;
+    bool alarmSeen = false;
     size_t drawnLines = 0;
 
     ForEachReading(options.watchSeconds, options.count, [&](uint64_t reading) {
@@ -47,6 +48,7 @@ int RunRead(Device& device, const ReadOptions& options, std::ostream& out, std::
             err << "kwotarv: " << error << "\n";
         if (!readings.errors.empty())
             status = kExitFailure;
+        alarmSeen = alarmSeen || AlarmCount(readings) > 0;
 
         if (options.format == OutputFormat::Json) {
             // One document, or one document per line when repeating (JSON Lines).
@@ -68,6 +70,8 @@ int RunRead(Device& device, const ReadOptions& options, std::ostream& out, std::
         out.flush();
         return true;
     });
+    if (status == kExitSuccess && options.failOnAlarm && alarmSeen)
+        status = kExitAlarm;
     return status;
 }
 

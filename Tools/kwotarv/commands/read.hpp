@@ -20,9 +20,11 @@ struct ReadOptions {
     std::optional<uint64_t> count;               // --count: number of readings
     std::optional<std::filesystem::path> output; // --output: the Prometheus export's file
     bool terminal = false;                       // stdout is a terminal: redraw in place
+    bool failOnAlarm = false;                    // --fail-on-alarm: exit 3 on any alarm
 };
 
-// The readings in text or JSON; exit status 1 when a reading failed.
+// The readings in text or JSON; exit status 1 when a reading failed, else with failOnAlarm
+// kExitAlarm when a reading had a channel in alarm.
 int RunRead(Device& device, const ReadOptions& options, std::ostream& out, std::ostream& err);
 
 } // namespace kwotarv

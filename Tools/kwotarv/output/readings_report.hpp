@@ -1,5 +1,6 @@
 // What `kwotarv read` prints: every channel with its configured name, as text for a person
-// (one aligned table per group) or as JSON for a program.
+// (one aligned table per group, with each channel's limits and verdict where the board
+// configures limits) or as JSON for a program (limits and alarm always present).
 #pragma once
 
 #include <string>
