@@ -101,6 +101,13 @@ TEST(Promtool, AcceptsTheExposition)
         {"nct5523d export",
          tooltest::RunTool({"--board", tooltest::BoardDir("nct5523d"), "--format", "prometheus"})
              .out});
+    // Every limit family and an alarm: a board with limits, its +12V rail too high.
+    WriteText(scratch.Path("registers.json"), tooltest::kRailHigh);
+    inputs.push_back(
+        {"limits export",
+         tooltest::RunTool({"--board", tooltest::LimitsBoardDir(), "--register-changes",
+                            scratch.Path("registers.json"), "--format", "prometheus"})
+             .out});
     inputs.push_back({"device down", tooltest::RunTool({"--board", tooltest::DataDir("no-chip"),
                                                         "--format", "prometheus"})
                                          .out});
@@ -258,11 +265,10 @@ TEST_F(Chromium, DashboardMarksAChannelInAlarmAndDrawsTheLimits)
     // The board with limits on +12V, +5V and the System temperature; its +12V rail reads
     // 12.98 V, above its 12.60 V.
     const std::string changes = scratch_.Path("registers.json");
-    WriteText(changes, R"({"0x0021": "0xF6"})");
-    ServeProcess serve({"--interval", "0.2"}, scratch_.Path(""),
-                       {KWOTARV_TOOL, "--board",
-                        std::string(KWOTARV_SOURCE_DIR) + "/Tests/alerts/data/limits",
-                        "--register-changes", changes});
+    WriteText(changes, tooltest::kRailHigh);
+    ServeProcess serve(
+        {"--interval", "0.2"}, scratch_.Path(""),
+        {KWOTARV_TOOL, "--board", tooltest::LimitsBoardDir(), "--register-changes", changes});
     std::this_thread::sleep_for(1500ms);
     const std::string dom = Render(serve.Port(), {"--dump-dom"});
     // The header counts it and names it, in words as well as colour.

@@ -127,12 +127,11 @@ TEST_F(ServeTest, ApiReadingsIsTheReadJsonWithATimestamp)
 // gives the same limits and the same verdict as `read`.
 class ServeLimitsTest : public ServeTest {
   protected:
-    void SetUp() override { WriteText(changes_, R"({"0x0021": "0xF6"})"); }
+    void SetUp() override { WriteText(changes_, tooltest::kRailHigh); }
     // The board and its changes as options, after `first`.
     std::vector<std::string> Tool(const std::string& first) const
     {
-        return {first, "--board", std::string(KWOTARV_SOURCE_DIR) + "/Tests/alerts/data/limits",
-                "--register-changes", changes_};
+        return {first, "--board", tooltest::LimitsBoardDir(), "--register-changes", changes_};
     }
     const std::string changes_ = scratch_.Path("registers.json");
 };
