@@ -3,6 +3,7 @@
 #include "serve/metrics.hpp"
 
 #include <cstdio>
+#include <tuple>
 
 #include "client/chip_table.hpp"
 #include "output/format.hpp"
@@ -15,11 +16,10 @@ class Exposition {
   public:
     // Starts a metric family with its help text and type, written with its first sample: a
     // family without samples is left out.
-    void Family(const char* name, const char* type, const char* help)
+    void Family(const std::string& name, const char* type, const std::string& help)
     {
         name_ = name;
-        header_ =
-            std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
+        header_ = "# HELP " + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
     }
     void Sample(const std::string& labels, const std::string& value)
     {
@@ -64,16 +64,20 @@ bool HasValue(const FanReading&)
     return true;
 }
 
-// One side of the configured limits of a group, in the group's base unit, for the channels
-// that have a value and a limit on that side.
+// The low and the high limits of a group's configuration, in the group's base unit, for the
+// channels that have a value and a limit on that side.
 template <typename Channel, typename Format>
-void LimitFamily(Exposition& e, const std::vector<Channel>& channels, const char* name,
-                 const char* help, std::optional<int32_t> ChannelLimits::*side, Format format)
+void LimitFamilies(Exposition& e, const std::vector<Channel>& channels, const char* lowName,
+                   const char* highName, const std::string& what, Format format)
 {
-    e.Family(name, "gauge", help);
-    for (size_t i = 0; i < channels.size(); ++i)
-        if (const auto& limit = channels[i].limits.*side; limit && HasValue(channels[i]))
-            e.Sample(ChannelLabels(channels[i].name, i), format(*limit));
+    for (const auto& [name, help, side] :
+         {std::tuple{lowName, "Low limit of ", &ChannelLimits::low},
+          std::tuple{highName, "High limit of ", &ChannelLimits::high}}) {
+        e.Family(name, "gauge", help + what + " in the board's configuration.");
+        for (size_t i = 0; i < channels.size(); ++i)
+            if (const auto& limit = channels[i].limits.*side; limit && HasValue(channels[i]))
+                e.Sample(ChannelLabels(channels[i].name, i), format(*limit));
+    }
 }
 
 // The verdict of every channel of a group that has a value.
@@ -94,24 +98,12 @@ void VerdictFamilies(Exposition& e, const Sample& sample)
     const auto hundredths = [](int32_t v) { return FormatSignedHundredths(v); };
     const auto tenths = [](int32_t v) { return FormatTenths(v); };
     const auto count = [](int32_t v) { return std::to_string(v); };
-    LimitFamily(e, r.voltages, "kwotarv_voltage_low_volts",
-                "Low limit of a voltage input in the board's configuration.", &ChannelLimits::low,
-                hundredths);
-    LimitFamily(e, r.voltages, "kwotarv_voltage_high_volts",
-                "High limit of a voltage input in the board's configuration.", &ChannelLimits::high,
-                hundredths);
-    LimitFamily(e, r.temperatures, "kwotarv_temperature_low_celsius",
-                "Low limit of a temperature sensor in the board's configuration.",
-                &ChannelLimits::low, tenths);
-    LimitFamily(e, r.temperatures, "kwotarv_temperature_high_celsius",
-                "High limit of a temperature sensor in the board's configuration.",
-                &ChannelLimits::high, tenths);
-    LimitFamily(e, r.fans, "kwotarv_fan_low_raw",
-                "Low limit of a fan input's raw count in the board's configuration.",
-                &ChannelLimits::low, count);
-    LimitFamily(e, r.fans, "kwotarv_fan_high_raw",
-                "High limit of a fan input's raw count in the board's configuration.",
-                &ChannelLimits::high, count);
+    LimitFamilies(e, r.voltages, "kwotarv_voltage_low_volts", "kwotarv_voltage_high_volts",
+                  "a voltage input", hundredths);
+    LimitFamilies(e, r.temperatures, "kwotarv_temperature_low_celsius",
+                  "kwotarv_temperature_high_celsius", "a temperature sensor", tenths);
+    LimitFamilies(e, r.fans, "kwotarv_fan_low_raw", "kwotarv_fan_high_raw",
+                  "a fan input's raw count", count);
 
     e.Family("kwotarv_alarm", "gauge",
              "Whether a channel reads outside the limits of the board's configuration or its fan "
