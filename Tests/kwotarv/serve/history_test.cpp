@@ -92,7 +92,7 @@ TEST(HistoryJson, TheLatestStateWinsWhenTheDeviceIsGone)
 }
 
 // Limits in the unit of each chart: volts, degrees, a fan's speed where its count is one (the
-// count limits turned round, since a slower fan counts more), raw counts otherwise.
+// count limits and verdict turned round, since a slower fan counts more), raw counts otherwise.
 TEST(HistoryJson, LimitsAndVerdictsInTheUnitOfTheChart)
 {
     Sample s;
@@ -107,22 +107,27 @@ TEST(HistoryJson, LimitsAndVerdictsInTheUnitOfTheChart)
         {"Aux Fan", 0xFF1F, 0, {0x0E04, {}}, ChannelState::Stopped}, // faster than 2986 RPM
         {"Odd", 7172, 1500, {-1, 0x10000}},                          // no counts of the chip
         {"Standing", 7172, 1500, {0, 0xFF1F}},                       // limits that mean no speed
+        {"Slow", 0x3000, 703, {std::nullopt, 0x2305}, ChannelState::High}, // counts too many
     };
     const struct {
         const char* name;
         const char* unit;
         const char* verdict; // [low, high, alarm]
     } table[] = {
-        {"+12V", "V", "[11.4,12.6,\"high\"]"},         {"CPU", "\u00B0C", "[-10.0,85.0,null]"},
-        {"Third", "\u00B0C", "[null,60.0,null]"},      {"CPU Fan", "RPM", "[1200,null,null]"},
-        {"Aux Fan", "RPM", "[null,2986,\"stopped\"]"}, {"Odd", "RPM", "[null,null,null]"},
+        {"+12V", "V", "[11.4,12.6,\"high\"]"},
+        {"CPU", "\u00B0C", "[-10.0,85.0,null]"},
+        {"Third", "\u00B0C", "[null,60.0,null]"},
+        {"CPU Fan", "RPM", "[1200,null,null]"},
+        {"Aux Fan", "RPM", "[null,2986,\"stopped\"]"},
+        {"Odd", "RPM", "[null,null,null]"},
         {"Standing", "RPM", "[null,null,null]"},
+        {"Slow", "RPM", "[1200,null,\"low\"]"}, // turns too slowly
     };
     auto verdict = [](const nlohmann::ordered_json& c) {
         return nlohmann::json::array({c["low"], c["high"], c["alarm"]}).dump();
     };
     const auto json = HistoryJson({s}, 1);
-    EXPECT_EQ(json["alarms"], 2);
+    EXPECT_EQ(json["alarms"], 3);
     ASSERT_EQ(json["channels"].size(), std::size(table));
     for (size_t i = 0; i < std::size(table); ++i) {
         const auto& channel = json["channels"][i];
@@ -139,6 +144,7 @@ TEST(HistoryJson, LimitsAndVerdictsInTheUnitOfTheChart)
     EXPECT_EQ(raw["channels"][3]["unit"], "count");
     EXPECT_EQ(verdict(raw["channels"][3]), "[null,8965,null]");
     EXPECT_EQ(verdict(raw["channels"][5]), "[-1,65536,null]");
+    EXPECT_EQ(verdict(raw["channels"][7]), "[null,8965,\"high\"]");
 
     // The device gone: the limits stay drawn, no channel is in alarm.
     Sample gone;

@@ -28,9 +28,9 @@ struct Point {
     ChannelState state;
 };
 
-// A fan's count limits as speeds for its chart. The count grows as the fan slows, so the high
-// count limit is the lowest speed and the low one the highest. A limit that is no count of the
-// chip, or means a standing fan, draws nothing.
+// A fan's count limits as speeds for its chart, which a person reads in RPM. The count grows as the
+// fan slows, so the high count limit is the lowest speed and the low one the highest. A limit that
+// is no count of the chip, or means a standing fan, draws nothing.
 ChannelLimits SpeedLimits(const ChipRow* chip, const ChannelLimits& counts)
 {
     auto speed = [chip](const std::optional<int32_t>& count) -> std::optional<int32_t> {
@@ -42,6 +42,16 @@ ChannelLimits SpeedLimits(const ChipRow* chip, const ChannelLimits& counts)
         return static_cast<int32_t>(*rpm);
     };
     return {speed(counts.high), speed(counts.low)};
+}
+
+// A fan's verdict in terms of its speed: a count above its high limit is a fan too slow.
+ChannelState SpeedState(ChannelState countState)
+{
+    if (countState == ChannelState::High)
+        return ChannelState::Low;
+    if (countState == ChannelState::Low)
+        return ChannelState::High;
+    return countState;
 }
 
 std::vector<Point> Points(const Sample& sample)
@@ -66,7 +76,7 @@ std::vector<Point> Points(const Sample& sample)
         if (f.rpm)
             points.push_back({"fans", i, f.name, static_cast<double>(*f.rpm), "RPM",
                               std::to_string(*f.rpm) + " RPM", count,
-                              SpeedLimits(SampleChip(sample), f.limits), 1, f.state});
+                              SpeedLimits(SampleChip(sample), f.limits), 1, SpeedState(f.state)});
         else
             points.push_back({"fans", i, f.name, static_cast<double>(f.count), "count", count, "",
                               f.limits, 1, f.state});
