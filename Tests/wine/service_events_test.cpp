@@ -23,7 +23,7 @@ size_t Count(const std::string& text, const std::string& part)
     return count;
 }
 
-class ServiceEvents : public testing::TestWithParam<winetest::WineSetup> {
+class WineServiceEvents : public testing::TestWithParam<winetest::WineSetup> {
   protected:
     void SetUp() override
     {
@@ -32,7 +32,7 @@ class ServiceEvents : public testing::TestWithParam<winetest::WineSetup> {
     }
 };
 
-TEST_P(ServiceEvents, AnAlarmOnTheBoardIsOneEventLogEntryAndOneLogLine)
+TEST_P(WineServiceEvents, AnAlarmOnTheBoardIsOneEventLogEntryAndOneLogLine)
 {
     tooltest::ScratchDir scratch;
     const std::string commands = scratch.Path("commands");
@@ -80,7 +80,7 @@ std::vector<winetest::WineSetup> NativeSetups()
     return setups;
 }
 
-INSTANTIATE_TEST_SUITE_P(Setups, ServiceEvents, testing::ValuesIn(NativeSetups()),
+INSTANTIATE_TEST_SUITE_P(Setups, WineServiceEvents, testing::ValuesIn(NativeSetups()),
                          [](const testing::TestParamInfo<winetest::WineSetup>& info) {
                              return winetest::SetupName(info.param);
                          });
