@@ -22,8 +22,8 @@ constexpr wchar_t kSourceName[] = L"KwoTarvMonitor";
 void RegisterEventLogSource(const std::wstring& exe)
 {
     HKEY key = nullptr;
-    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, nullptr, 0,
-                                     KEY_SET_VALUE, nullptr, &key, nullptr);
+    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, nullptr, 0, KEY_SET_VALUE,
+                                     nullptr, &key, nullptr);
     if (status == ERROR_SUCCESS) {
         const DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
         status = RegSetValueExW(key, L"EventMessageFile", 0, REG_EXPAND_SZ,
