@@ -4,6 +4,7 @@
 #include "checker/check.hpp"
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <set>
 
@@ -12,6 +13,8 @@
 #include "hardware/hardware.hpp"
 #include "machine/machine.hpp"
 #include "checker/patterns.hpp"
+#include "chip/chip_profile.h"
+#include "sensors/sensors.h"
 #include "machine/driver_image.hpp"
 #include "machine/product_name.hpp"
 
@@ -20,17 +23,18 @@ namespace sim::machine {
 namespace {
 
 // Room of the driver's reading arrays and text fields.
-constexpr size_t kVoltageRoom = 9;
-constexpr size_t kTemperatureRoom = 3;
+constexpr size_t kVoltageRoom = HWM_MAX_VOLTAGES;
+constexpr size_t kTemperatureRoom = HWM_MAX_TEMPERATURES;
 constexpr size_t kTemperaturesRead = 2;
-constexpr size_t kFanRoom = 5;
-constexpr size_t kNameSlotBytes = 64;      // one name of the names request and the info block
-constexpr size_t kVoltageListUnits = 64;   // VoltageList: 128 bytes
+constexpr size_t kFanRoom = HWM_MAX_FANS;
+constexpr size_t kNameSlotBytes =
+    HWM_CHANNEL_NAME_SLOT; // a name of the names request and info block
+constexpr size_t kVoltageListUnits = HWM_VOLTAGE_LIST_SIZE / 2;
 constexpr size_t kLongestChannelKey = 119; // longest channel subkey name the load enumerates
 
 const char* const kDwordValues[] = {
-    "PreferenceOrder", "FunctionIndex", "RegIndex", "AltRegIndex", "R1", "R2",
-    "Resolution",      "TjMax",         "Offset"};
+    "PreferenceOrder", "FunctionIndex", "RegIndex", "AltRegIndex", "R1",       "R2",
+    "Resolution",      "TjMax",         "Offset",   "LowLimit",    "HighLimit"};
 
 enum class Kind { Voltage, Temperature, Fan };
 
@@ -58,20 +62,13 @@ struct ChipCounts {
     }
 };
 
+// The register-table sizes of the chip, as the driver's chip profile has them.
 std::optional<ChipCounts> CountsOf(hw::ChipKind chip)
 {
-    switch (chip) {
-    case hw::ChipKind::W83627HF:
-    case hw::ChipKind::W83627DHG:
-        return ChipCounts{9, 9, 0};
-    case hw::ChipKind::NCT6776:
-        return ChipCounts{9, 9, 5};
-    case hw::ChipKind::NCT5523D:
-        return ChipCounts{8, 9, 3};
-    case hw::ChipKind::None:
-        break;
-    }
-    return std::nullopt;
+    const CHIP_PROFILE* profile = ChipProfileFromType(static_cast<ULONG>(chip));
+    if (profile == nullptr)
+        return std::nullopt;
+    return ChipCounts{profile->VoltageRegCount, profile->TempRegCount, profile->FanRegCount};
 }
 
 bool SameName(std::string_view a, std::string_view b)
@@ -147,7 +144,26 @@ struct Channel {
     int32_t functionIndex = -1;
     uint32_t regIndex = 0;
     uint32_t tjMax = 0;
+    uint32_t r1 = 0;
+    uint32_t r2 = 0;
+    int32_t offset = 0;
+    std::optional<int32_t> lowLimit;
+    std::optional<int32_t> highLimit;
+    bool HasLimits() const { return lowLimit.has_value() || highLimit.has_value(); }
 };
+
+// A reading in its unit, for messages: hundredths of a volt, tenths of a degree or a count.
+std::string ReadingText(Kind kind, int64_t value)
+{
+    char text[48];
+    if (kind == Kind::Voltage)
+        std::snprintf(text, sizeof text, "%.2f V", static_cast<double>(value) / 100);
+    else if (kind == Kind::Temperature)
+        std::snprintf(text, sizeof text, "%.1f \u00B0C", static_cast<double>(value) / 10);
+    else
+        std::snprintf(text, sizeof text, "%lld", static_cast<long long>(value));
+    return text;
+}
 
 class Checker {
   public:
@@ -175,6 +191,12 @@ class Checker {
     void CheckChannelValues(const KindInfo& kind, Channel& channel,
                             const std::vector<registry::Value>& values);
     void CheckTemperatureSources(const std::vector<Channel>& channels);
+    // The readings a channel can give at all, as the driver computes them; nullopt when not known.
+    std::optional<std::pair<int64_t, int64_t>> ReadingRange(Kind kind,
+                                                            const Channel& channel) const;
+    void CheckLimits(Kind kind, const Channel& channel);
+    void CheckUnreadLimits(const std::vector<Channel>& channels, size_t read,
+                           const std::string& why);
     void CheckFirmware();
 
     const CheckSubject& subject_;
@@ -315,6 +337,10 @@ void Checker::CheckBoardKey(const std::string& board)
     for (const auto& kind : kKinds) {
         const auto& channels = lists[kind.kind];
         const std::string path = Path(board + "\\" + kind.key);
+        const size_t read = kind.kind == Kind::Temperature ? kTemperaturesRead : kind.room;
+        CheckUnreadLimits(channels, read,
+                          "the driver reads only " + std::to_string(read) + " " + kind.plural +
+                              " channels");
         if (kind.kind == Kind::Temperature && channels.size() > kTemperaturesRead &&
             channels.size() <= kTemperatureRoom)
             Add(Severity::Warning, path,
@@ -357,6 +383,16 @@ std::optional<std::vector<Channel>> Checker::CheckKind(const std::string& board,
         Add(Severity::Warning, path,
             "is ignored: the " + ChipName(subject_.chip) + " has no " + kind.plural +
                 " registers the driver reads");
+        std::vector<Channel> unread;
+        for (const std::string& name : registry::SubKeys(key)) {
+            const auto values = registry::Values(key + "\\" + name);
+            Channel channel;
+            channel.path = path + "\\" + name;
+            channel.lowLimit = Dword(values, "LowLimit");
+            channel.highLimit = Dword(values, "HighLimit");
+            unread.push_back(std::move(channel));
+        }
+        CheckUnreadLimits(unread, 0, "the channel is never loaded");
         return std::vector<Channel>{};
     }
     const std::vector<std::string> subkeys = registry::SubKeys(key);
@@ -471,9 +507,18 @@ void Checker::CheckChannelValues(const KindInfo& kind, Channel& channel,
             "register index 0");
     }
 
+    if (auto offset = Dword(values, "Offset"))
+        channel.offset = static_cast<int32_t>(*offset);
+    if (auto low = Dword(values, "LowLimit"))
+        channel.lowLimit = static_cast<int32_t>(*low);
+    if (auto high = Dword(values, "HighLimit"))
+        channel.highLimit = static_cast<int32_t>(*high);
+
     if (kind.kind == Kind::Voltage) {
         const auto r1 = Dword(values, "R1");
         const auto r2 = Dword(values, "R2");
+        channel.r1 = r1.value_or(0);
+        channel.r2 = r2.value_or(0);
         if (r2 && *r2 == 0x80000000u)
             Add(Severity::Warning, channel.path + "\\R2",
                 "R2 x 10 wraps to 0 in the driver's 32-bit arithmetic; the channel always reads "
@@ -482,6 +527,84 @@ void Checker::CheckChannelValues(const KindInfo& kind, Channel& channel,
             Add(Severity::Warning, channel.path + "\\R1",
                 "is ignored without R2: a divider needs both resistors");
     }
+    CheckLimits(kind.kind, channel);
+}
+
+std::optional<std::pair<int64_t, int64_t>> Checker::ReadingRange(Kind kind,
+                                                                 const Channel& channel) const
+{
+    if (kind == Kind::Fan)
+        return std::pair<int64_t, int64_t>{0, 0xFFFF};
+    if (kind == Kind::Temperature) {
+        // A register holds -128.0 to 127.5 degrees (the outside sources stay inside that too);
+        // the offset moves the whole range.
+        const int64_t offset = static_cast<int64_t>(channel.offset) * 10;
+        return std::pair<int64_t, int64_t>{-1280 + offset, 1275 + offset};
+    }
+    // A voltage: 0 when the register reads 0, at most what its full-scale count gives, computed
+    // by the driver's own input scaling and the divider, in the driver's 32-bit arithmetic.
+    const CHIP_PROFILE* profile = ChipProfileFromType(static_cast<ULONG>(subject_.chip));
+    if (profile == nullptr || channel.regIndex >= profile->VoltageRegCount)
+        return std::nullopt;
+    DEVICE_EXTENSION extension{};
+    extension.ChipType = profile->ChipType;
+    ULONG raw = 0xFF;
+    ScaleVoltageInput(&extension,
+                      static_cast<USHORT>(profile->VoltageRegs[channel.regIndex] & 0xFF), &raw);
+    const uint32_t divisor = channel.r2 * 10;
+    uint32_t full = channel.r2 != 0 && divisor != 0
+                        ? (channel.r1 + channel.r2) * raw * profile->VoltageLsb / divisor
+                        : raw * profile->VoltageLsb / 10;
+    full += static_cast<uint32_t>(channel.offset) * 100;
+    return std::pair<int64_t, int64_t>{0, full};
+}
+
+// Limits that can never work: an empty range, a side the channel can never reach (always in
+// alarm: an error), a side beyond every reading (never fires: a warning).
+void Checker::CheckLimits(Kind kind, const Channel& channel)
+{
+    const auto& low = channel.lowLimit;
+    const auto& high = channel.highLimit;
+    if (low && high && *low >= *high) {
+        Add(Severity::Error, channel.path + "\\LowLimit",
+            ReadingText(kind, *low) + " is not below HighLimit " + ReadingText(kind, *high) +
+                "; no reading is in range, so the channel is always in alarm");
+        return;
+    }
+    const auto range = ReadingRange(kind, channel);
+    if (!range)
+        return;
+    const auto [least, most] = *range;
+    if (low && *low > most) {
+        Add(Severity::Error, channel.path + "\\LowLimit",
+            ReadingText(kind, *low) + " is above the highest reading the channel can give (" +
+                ReadingText(kind, most) + "); the channel is always in alarm");
+        return;
+    }
+    if (high && *high < least) {
+        Add(Severity::Error, channel.path + "\\HighLimit",
+            ReadingText(kind, *high) + " is below the lowest reading the channel can give (" +
+                ReadingText(kind, least) + "); the channel is always in alarm");
+        return;
+    }
+    if (low && *low <= least)
+        Add(Severity::Warning, channel.path + "\\LowLimit",
+            ReadingText(kind, *low) + " is not above the lowest reading the channel can give (" +
+                ReadingText(kind, least) + "); it never fires");
+    if (high && *high >= most)
+        Add(Severity::Warning, channel.path + "\\HighLimit",
+            ReadingText(kind, *high) + " is not below the highest reading the channel can give (" +
+                ReadingText(kind, most) + "); it never fires");
+}
+
+// Limits on channels the driver never reads are never judged.
+void Checker::CheckUnreadLimits(const std::vector<Channel>& channels, size_t read,
+                                const std::string& why)
+{
+    for (size_t i = read; i < channels.size(); ++i)
+        if (channels[i].HasLimits())
+            Add(Severity::Warning, channels[i].path,
+                "has limits, but " + why + ", so they are never checked");
 }
 
 void Checker::CheckTemperatureSources(const std::vector<Channel>& channels)
@@ -491,10 +614,12 @@ void Checker::CheckTemperatureSources(const std::vector<Channel>& channels)
     for (size_t i = 0; i < read; ++i) {
         const Channel& channel = channels[i];
         const bool source = channel.functionIndex == 0 || channel.functionIndex == 1;
-        if (i == 1 && source && subject_.chip == hw::ChipKind::NCT5523D) {
+        const CHIP_PROFILE* profile = ChipProfileFromType(static_cast<ULONG>(subject_.chip));
+        if (i == 1 && source && profile != nullptr && profile->SecondTempFromRegister) {
             Add(Severity::Warning, channel.path + "\\FunctionIndex",
-                "is not used for the second temperature channel on the NCT5523D: the driver "
-                "reads its chip register (RegIndex " +
+                "is not used for the second temperature channel on the " + ChipName(subject_.chip) +
+                    ": the driver "
+                    "reads its chip register (RegIndex " +
                     std::to_string(channel.regIndex) + ") instead");
             continue;
         }

@@ -132,6 +132,23 @@ INSTANTIATE_TEST_SUITE_P(
                   0,
                   {{"error", "Product\\QIB-1234\\Fan", "has no channel subkeys"},
                    {"error", "Product\\QIB-1234\\Temperature\\0\\TjMax", "is missing or 0"}}},
+        // Limits that cannot work: beyond every reading, an empty range, on a channel never read.
+        CheckCase{"bad-limits",
+                  1,
+                  3,
+                  4,
+                  {{"error", "Product\\QIB-1234\\Voltage\\0\\LowLimit",
+                    "2.50 V is above the highest reading the channel can give (2.04 V)"},
+                   {"warning", "Product\\QIB-1234\\Voltage\\1\\HighLimit",
+                    "the highest reading the channel can give (13.46 V); it never fires"},
+                   {"error", "Product\\QIB-1234\\Voltage\\2\\LowLimit",
+                    "3.40 V is not below HighLimit 3.30 V"},
+                   {"error", "Product\\QIB-1234\\Temperature\\0\\HighLimit",
+                    "is below the lowest reading the channel can give"},
+                   {"warning", "Product\\QIB-1234\\Fan\\0\\LowLimit",
+                    "-1 is not above the lowest reading the channel can give (0)"},
+                   {"warning", "Product\\QIB-1234\\Temperature\\2",
+                    "has limits, but the driver reads only 2 temperature channels"}}},
         // Without a Product key nothing can start.
         CheckCase{"no-registry", 1, 1, 0, {{"error", "Product", "the key does not exist"}}},
         // Without firmware there is nothing to match, and the configuration itself is fine.
@@ -176,20 +193,31 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(CheckCommand, ChipOptionChecksTheRangesOfAnotherChip)
 {
-    // The NCT6776 board's VBAT channel uses voltage index 8, beyond the NCT5523D's eight.
+    const auto paths = [](const json& report) {
+        std::vector<std::string> all;
+        for (const auto& finding : report["findings"])
+            all.push_back(finding["path"]);
+        return all;
+    };
+    // The NCT6776 board's VBAT channel uses voltage index 8, beyond the NCT5523D's eight; its
+    // 3VCC and 3VSB inputs are not doubled there, so their low limits are out of reach.
     ToolRun run = RunTool({"check", "--chip", "NCT5523D", "--json"});
     EXPECT_EQ(run.exitCode, 1);
     const json report = json::parse(run.out);
     EXPECT_EQ(report["chip"], "NCT5523D");
-    EXPECT_EQ(report["errors"], 1);
-    EXPECT_EQ(report["findings"][0]["path"], "Product\\QIB-1234\\Voltage\\6\\RegIndex");
+    EXPECT_EQ(report["errors"], 3);
+    EXPECT_EQ(paths(report),
+              (std::vector<std::string>{"Product\\QIB-1234\\Voltage\\3\\LowLimit",
+                                        "Product\\QIB-1234\\Voltage\\5\\LowLimit",
+                                        "Product\\QIB-1234\\Voltage\\6\\RegIndex", "firmware"}));
 
-    // On a W836xx chip the fan channels are ignored.
+    // On a W836xx chip the fan channels are ignored, and with them their limits.
     ToolRun hf = RunTool({"check", "--chip", "W83627HF", "--json"});
     EXPECT_EQ(hf.exitCode, 0);
     const json hfReport = json::parse(hf.out);
-    EXPECT_EQ(hfReport["warnings"], 1);
+    EXPECT_EQ(hfReport["warnings"], 4);
     EXPECT_EQ(hfReport["findings"][0]["path"], "Product\\QIB-1234\\Fan");
+    EXPECT_EQ(hfReport["findings"][1]["path"], "Product\\QIB-1234\\Fan\\0");
 }
 
 TEST(CheckCommand, TextFormListsFindingsAndASummary)

@@ -243,38 +243,44 @@ TEST(SampleBoardText, DemoBoardReadsAsATable)
 {
     tooltest::ToolRun run = RunTool({});
     ASSERT_EQ(run.exitCode, 0) << run.err;
+    // The board configures limits, so every channel shows them and its verdict; the Aux fan
+    // header has nothing on it and stands.
     EXPECT_EQ(run.out, "Nuvoton NCT6776 Hardware Monitor\n"
                        "\n"
                        "Voltages\n"
-                       "  VCORE           1.00 V\n"
-                       "  +12V           12.09 V\n"
-                       "  AVCC            3.32 V\n"
-                       "  3VCC            3.31 V\n"
-                       "  +5V             5.02 V\n"
-                       "  3VSB            3.32 V\n"
-                       "  VBAT            3.21 V\n"
+                       "  VCORE           1.00 V                0.90 .. 1.10  ok\n"
+                       "  +12V           12.09 V              11.40 .. 12.60  ok\n"
+                       "  AVCC            3.32 V                3.14 .. 3.46  ok\n"
+                       "  3VCC            3.31 V                3.14 .. 3.46  ok\n"
+                       "  +5V             5.02 V                4.75 .. 5.25  ok\n"
+                       "  3VSB            3.32 V                3.14 .. 3.46  ok\n"
+                       "  VBAT            3.21 V                2.70 .. 3.30  ok\n"
                        "\n"
                        "Temperatures\n"
-                       "  CPU             45.0 \u00B0C\n"
-                       "  System          33.5 \u00B0C\n"
+                       "  CPU             45.0 \u00B0C                    .. 85.0  ok\n"
+                       "  System          33.5 \u00B0C                    .. 60.0  ok\n"
                        "\n"
                        "Fans (count, speed)\n"
-                       "  CPU Fan         7172    1500 RPM\n"
-                       "  System Fan      8965    1200 RPM\n"
-                       "  Aux Fan        65311       0 RPM\n");
+                       "  CPU Fan         7172    1500 RPM          .. 21516  ok\n"
+                       "  System Fan      8965    1200 RPM          .. 21516  ok\n"
+                       "  Aux Fan        65311       0 RPM          .. 21516  STOPPED\n");
 }
 
 TEST(SampleBoardText, ChipWithoutFanRegistersShowsNoFansAndNoSpeeds)
 {
     tooltest::ToolRun hf = RunTool({"--board", BoardDir("w83627hf")});
     ASSERT_EQ(hf.exitCode, 0) << hf.err;
-    EXPECT_NE(hf.out.find("  +5V           4.99 V\n"), std::string::npos) << hf.out;
-    EXPECT_NE(hf.out.find("  CPU           45.8 \u00B0C\n"), std::string::npos) << hf.out;
+    EXPECT_NE(hf.out.find("  +5V           4.99 V       4.75 .. 5.25  ok\n"), std::string::npos)
+        << hf.out;
+    EXPECT_NE(hf.out.find("  CPU           45.8 \u00B0C           .. 85.0  ok\n"),
+              std::string::npos)
+        << hf.out;
     EXPECT_NE(hf.out.find("Fans (count)\n  (none)\n"), std::string::npos) << hf.out;
 
     tooltest::ToolRun nct = RunTool({"--board", BoardDir("nct5523d")});
     ASSERT_EQ(nct.exitCode, 0) << nct.err;
-    EXPECT_NE(nct.out.find("Fans (count)\n  CPU Fan         2580\n  System Fan      3200\n"),
+    EXPECT_NE(nct.out.find("Fans (count)\n  CPU Fan         2580              .. 6000  ok\n"
+                           "  System Fan      3200              .. 6000  ok\n"),
               std::string::npos)
         << nct.out;
     EXPECT_EQ(nct.out.find("RPM"), std::string::npos);
@@ -298,3 +304,31 @@ TEST(SampleBoardText, InfoTextListsGroupsAndValues)
 }
 
 } // namespace
+
+// --fail-on-alarm turns a channel in alarm into exit status 3, and the JSON says which side.
+TEST(SampleBoardAlarms, FailOnAlarmAndTheJsonVerdict)
+{
+    const struct {
+        std::vector<std::string> args;
+        int exitCode;
+    } table[] = {
+        {{}, 0},                  // without the option an alarm is no failure
+        {{"--fail-on-alarm"}, 3}, // the demo board's Aux fan stands
+        {{"--fail-on-alarm", "--board", BoardDir("nct5523d")}, 0},
+        {{"--fail-on-alarm", "--json"}, 3},
+        {{"info", "--fail-on-alarm"}, 2},
+    };
+    for (const auto& c : table) {
+        tooltest::ToolRun run = RunTool(c.args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << testing::PrintToString(c.args) << run.err;
+    }
+
+    const auto readings = nlohmann::json::parse(RunTool({"--json"}).out);
+    EXPECT_EQ(readings["voltages"][1]["low"], 11.4);
+    EXPECT_EQ(readings["voltages"][1]["high"], 12.6);
+    EXPECT_EQ(readings["voltages"][1]["alarm"], nullptr);
+    EXPECT_EQ(readings["temperatures"][0]["low"], nullptr);
+    EXPECT_EQ(readings["temperatures"][0]["high"], 85.0);
+    EXPECT_EQ(readings["fans"][2]["high"], 21516);
+    EXPECT_EQ(readings["fans"][2]["alarm"], "stopped");
+}
