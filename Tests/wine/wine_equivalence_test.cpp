@@ -59,6 +59,12 @@ const std::vector<Command> kCommands = {
     Ioctl("IOCTL_HWM_GET_CHANNEL_VALUES", "02000000", "2"),
     Ioctl("IOCTL_HWM_GET_CHANNEL_VALUES", "", "64"),
     Ioctl("IOCTL_HWM_GET_CHANNEL_VALUES", "00000000", "64"),
+    Ioctl("IOCTL_HWM_GET_CHANNEL_LIMITS", "01000000", "128"),
+    Ioctl("IOCTL_HWM_GET_CHANNEL_LIMITS", "05000000", "64"),
+    Ioctl("IOCTL_HWM_GET_CHANNEL_LIMITS", "04000000", "4"),
+    Ioctl("IOCTL_HWM_GET_CHANNEL_LIMITS", "01000000", "2"),
+    Ioctl("IOCTL_HWM_GET_CHANNEL_LIMITS", "09000000", "64"),
+    Ioctl("IOCTL_HWM_GET_CHANNEL_LIMITS", "0300", "64"),
 };
 
 std::string Describe(const Command& command)
@@ -69,11 +75,13 @@ std::string Describe(const Command& command)
     return text;
 }
 
-// Every sample board and every test board, as "Boards/x" or "Tests/kwotarv/data/x".
+// Every sample board and every test board, as "Boards/x" or "Tests/kwotarv/data/x"; the boards
+// with limits of the alert tests and of the service's alarm events among them.
 std::vector<std::string> AllBoards()
 {
     std::vector<std::string> boards;
-    for (const char* parent : {"Boards", "Tests/kwotarv/data"})
+    for (const char* parent :
+         {"Boards", "Tests/kwotarv/data", "Tests/alerts/data", "Tests/wine/data"})
         for (const auto& entry : fs::directory_iterator(fs::path(KWOTARV_SOURCE_DIR) / parent))
             if (entry.is_directory())
                 boards.push_back(std::string(parent) + "/" + entry.path().filename().string());

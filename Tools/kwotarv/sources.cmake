@@ -6,7 +6,7 @@
 #   output/    text and JSON reports
 #   serve/     the HTTP server, the sensor monitor, metrics, history, atomic files, the dashboard
 #   backends/  the back-end interface, the simulated machine, the Windows device, the demo board
-#   windows/   the service and the console
+#   windows/   the service, its event log source (message table service_events.mc), the console
 # KWO_TOOL_SOURCES is what both builds compile besides the chip table (KWO_TOOL_CHIP_SOURCES,
 # the host build's library kwotarv_chips, chip_table.cmake); KWO_TOOL_SIMULATOR_SOURCES and
 # KWO_TOOL_WINDOWS_SOURCES are each platform's own. KWO_TOOL_MAIN is the program's entry point.
@@ -38,6 +38,7 @@ set(KWO_TOOL_SOURCES
     ${KWO_TOOL_DIR}/commands/read.cpp
     ${KWO_TOOL_DIR}/commands/session.cpp
     ${KWO_TOOL_DIR}/commands/watch_pacing.cpp
+    ${KWO_TOOL_DIR}/client/alarm_transitions.cpp
     ${KWO_TOOL_DIR}/client/channel_state.cpp
     ${KWO_TOOL_DIR}/client/hwm_client.cpp
     ${KWO_TOOL_DIR}/client/info_block.cpp
@@ -65,7 +66,9 @@ set(KWO_TOOL_SIMULATOR_SOURCES
 set(KWO_TOOL_WINDOWS_SOURCES
     ${KWO_TOOL_DIR}/backends/windows_device.cpp
     ${KWO_TOOL_DIR}/windows/console.cpp
+    ${KWO_TOOL_DIR}/windows/event_log.cpp
     ${KWO_TOOL_DIR}/windows/service.cpp
-    ${KWO_TOOL_DIR}/windows/system_message.cpp)
+    ${KWO_TOOL_DIR}/windows/system_message.cpp
+    ${KWO_TOOL_DIR}/windows/wide_text.cpp)
 
 set(KWO_TOOL_MAIN ${KWO_TOOL_DIR}/cli/main.cpp)

@@ -1,6 +1,6 @@
 // kwotarv.exe's serve and service under Wine: the Windows HTTP server (Winsock), the metrics
 // without a device (Wine has no KwoTarv driver), and the service installed, started by
-// Wine's service control manager, answering, stopped and removed.
+// Wine's service control manager, answering, stopped and removed, with its event source.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -90,6 +90,13 @@ TEST_F(WindowsServe, ServesMetricsWithoutTheDeviceAndRunsAsAService)
         20s));
     ASSERT_EQ(Wine({"sc", "query", "KwoTarvMonitor"}, &out), 0);
     EXPECT_NE(out.find("RUNNING"), std::string::npos) << out;
+    // The event source, whose messages are in kwotarv.exe.
+    const std::string source =
+        "HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\KwoTarvMonitor";
+    ASSERT_EQ(Wine({"reg", "query", source}, &out), 0) << out;
+    EXPECT_NE(out.find("EventMessageFile    REG_EXPAND_SZ    Z:"), std::string::npos) << out;
+    EXPECT_NE(out.find("\\kwotarv.exe"), std::string::npos) << out;
+    EXPECT_NE(out.find("TypesSupported    REG_DWORD    0x7"), std::string::npos) << out;
 
     // Installing again updates the command line and restarts the service.
     ASSERT_EQ(Wine({KWOTARV_WINDOWS_TOOL, "service", "install", "--listen", listen}, &out), 0)
@@ -100,6 +107,7 @@ TEST_F(WindowsServe, ServesMetricsWithoutTheDeviceAndRunsAsAService)
     EXPECT_NE(out.find("Removed the service KwoTarvMonitor"), std::string::npos) << out;
     EXPECT_EQ(HttpGet(port, "/metrics").status, 0) << "the service still answers";
     EXPECT_NE(Wine({"sc", "query", "KwoTarvMonitor"}, &out), 0) << out;
+    EXPECT_NE(Wine({"reg", "query", source}, &out), 0) << "the event source is still registered";
 
     // The log: two runs, each started and stopped cleanly.
     std::string log;

@@ -8,7 +8,8 @@
 
 namespace kwotarv {
 
-int RunServe(Backend& backend, const ServeOptions& options, std::ostream& out, std::ostream& err)
+int RunServe(Backend& backend, const ServeOptions& options, std::ostream& out, std::ostream& err,
+             const std::function<void(const Sample&)>& onReading)
 {
     std::string host;
     uint16_t port = 0;
@@ -30,6 +31,8 @@ int RunServe(Backend& backend, const ServeOptions& options, std::ostream& out, s
     if (!first.up)
         for (const auto& error : first.readings.errors)
             err << "kwotarv: serve: " << error << " (kwotarv_up is 0 until it reads)\n";
+    if (onReading)
+        onReading(first);
     history.Add(std::move(first));
 
     HttpServer server([&site](const HttpRequest& request) { return site.Handle(request); });
@@ -59,6 +62,8 @@ int RunServe(Backend& backend, const ServeOptions& options, std::ostream& out, s
                 err.flush();
                 wasUp = sample.up;
             }
+            if (onReading)
+                onReading(sample);
             history.Add(std::move(sample));
         }
     });

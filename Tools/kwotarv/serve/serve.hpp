@@ -3,10 +3,12 @@
 // the device at that moment; a sampler reads it every interval for the dashboard's history.
 #pragma once
 
+#include <functional>
 #include <ostream>
 #include <string>
 
 #include "backends/backend.hpp"
+#include "serve/sensor_monitor.hpp"
 
 namespace kwotarv {
 
@@ -22,7 +24,9 @@ inline constexpr double kHistorySeconds = 15 * 60;
 
 // Serves until StopRequested(); the back end's hot-plug hook runs before every reading. The
 // address it listens on is printed to `out` once it does; progress and problems go to `err`.
-// Returns the tool's exit status.
-int RunServe(Backend& backend, const ServeOptions& options, std::ostream& out, std::ostream& err);
+// Returns the tool's exit status. `onReading`, when given, sees every reading of the sampler
+// (the first one included) as it is taken (the Windows service's alarm events).
+int RunServe(Backend& backend, const ServeOptions& options, std::ostream& out, std::ostream& err,
+             const std::function<void(const Sample&)>& onReading = {});
 
 } // namespace kwotarv

@@ -1,5 +1,6 @@
 // The Windows service around `serve`: installation through the service control manager, the
-// service's main routine and its control handler (stop, shutdown), and the log file.
+// service's main routine and its control handler (stop, shutdown), the log file, and the alarm
+// transitions written to the event log and the log file.
 #include "windows/service.hpp"
 
 #include <windows.h>
@@ -12,10 +13,13 @@
 #include <utility>
 
 #include "backends/windows_device.hpp"
+#include "client/alarm_transitions.hpp"
 #include "commands/watch_pacing.hpp"
 #include "serve/http_server.hpp"
 #include "serve/sensor_monitor.hpp"
+#include "windows/event_log.hpp"
 #include "windows/system_message.hpp"
+#include "windows/wide_text.hpp"
 
 namespace kwotarv {
 
@@ -26,17 +30,6 @@ constexpr wchar_t kDescription[] =
     L"Serves the KwoTarv hardware monitor's readings over HTTP: Prometheus metrics at /metrics "
     L"and a live dashboard at /. Log: %ProgramData%\\KwoTarv\\service.log";
 constexpr DWORD kWaitMilliseconds = 15000;
-
-std::wstring Wide(const std::string& text)
-{
-    if (text.empty())
-        return {};
-    const int size =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
-    return out;
-}
 
 // Closes a service handle at the end of its scope.
 class ServiceHandle {
@@ -180,6 +173,18 @@ DWORD WINAPI ControlHandler(DWORD control, DWORD, LPVOID, LPVOID)
     }
 }
 
+// Each alarm transition to the log file and as an event log entry.
+void ReportAlarms(const std::vector<AlarmTransition>& transitions, EventLogWriter& events,
+                  std::ostream& log)
+{
+    for (const auto& transition : transitions) {
+        log << "kwotarv: " << TransitionText(transition) << "\n";
+        if (!events.Report(transition))
+            log << "kwotarv: the event log entry could not be written: "
+                << SystemErrorText(GetLastError()) << "\n";
+    }
+}
+
 void WINAPI ServiceMain(DWORD, LPWSTR*)
 {
     gService.statusHandle = RegisterServiceCtrlHandlerExW(kServiceName, ControlHandler, nullptr);
@@ -198,7 +203,12 @@ void WINAPI ServiceMain(DWORD, LPWSTR*)
     ReportStatus(SERVICE_RUNNING);
     try {
         std::unique_ptr<Backend> backend = MakeDeviceBackend();
-        status = RunServe(*backend, gService.options, log, log);
+        AlarmTracker alarms;
+        EventLogWriter events;
+        status = RunServe(*backend, gService.options, log, log, [&](const Sample& sample) {
+            if (sample.up) // no verdict without a complete reading
+                ReportAlarms(alarms.Update(sample.readings), events, log);
+        });
         backend->Finish(log);
     } catch (const ToolError& error) {
         log << "kwotarv: " << error.what() << "\n";
@@ -241,6 +251,7 @@ int InstallService(const ServeOptions& options, std::ostream& out, std::ostream&
                                  Quoted(Wide(options.listen)) + L" --interval " + interval.str();
 
     ServiceHandle manager = OpenManager(SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE);
+    RegisterEventLogSource(exe);
     ServiceHandle service(OpenServiceW(manager.Get(), kServiceName, SERVICE_ALL_ACCESS));
     if (service) {
         // Already installed: take the new command line, restart if it runs.
@@ -294,6 +305,7 @@ int InstallService(const ServeOptions& options, std::ostream& out, std::ostream&
 int UninstallService(std::ostream& out, std::ostream&)
 {
     ServiceHandle manager = OpenManager(SC_MANAGER_CONNECT);
+    RemoveEventLogSource();
     ServiceHandle service(
         OpenServiceW(manager.Get(), kServiceName, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
     if (!service) {

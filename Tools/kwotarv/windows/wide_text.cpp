@@ -1,0 +1,19 @@
+// UTF-8 to UTF-16 with the system's converter.
+#include "windows/wide_text.hpp"
+
+#include <windows.h>
+
+namespace kwotarv {
+
+std::wstring Wide(const std::string& text)
+{
+    if (text.empty())
+        return {};
+    const int size =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
+    return out;
+}
+
+} // namespace kwotarv
