@@ -35,7 +35,7 @@ std::string WatchHeader(uint64_t reading, const ReadOptions& options)
 
 int RunRead(Device& device, const ReadOptions& options, std::ostream& out, std::ostream& err)
 {
-    HwmClient client(device);
+    HwmClient client(device, options.bus);
     // Without --watch a single reading; with it, --count readings or until interrupted.
     const bool repeating = options.watchSeconds.has_value() || options.count.value_or(1) > 1;
     int status = kExitSuccess;

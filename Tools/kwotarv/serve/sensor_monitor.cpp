@@ -22,8 +22,9 @@ std::optional<uint32_t> ChipsetType(Backend& backend)
 
 } // namespace
 
-SensorMonitor::SensorMonitor(Backend& backend, std::function<void()> beforeRead)
-    : backend_(backend), beforeRead_(std::move(beforeRead))
+SensorMonitor::SensorMonitor(Backend& backend, std::function<void()> beforeRead,
+                             uint32_t busLockTimeoutMs)
+    : backend_(backend), beforeRead_(std::move(beforeRead)), busLockTimeoutMs_(busLockTimeoutMs)
 {
 }
 
@@ -37,7 +38,7 @@ Sample SensorMonitor::Read()
     const auto start = std::chrono::steady_clock::now();
     try {
         Device& device = backend_.Open();
-        sample.readings = HwmClient(device).ReadAll();
+        sample.readings = HwmClient(device, {backend_.IsaBusMutex(), busLockTimeoutMs_}).ReadAll();
         if (sample.readings.errors.empty())
             sample.chipsetType = ChipsetType(backend_);
         backend_.Close();
@@ -50,6 +51,8 @@ Sample SensorMonitor::Read()
     sample.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     sample.up = sample.readings.errors.empty();
+    busLockTimeouts_ += sample.readings.busLockTimedOut;
+    sample.busLockTimeouts = busLockTimeouts_;
     if (!sample.up)
         ++failed_;
     return sample;
