@@ -6,28 +6,16 @@
 // It prints "holding at trace byte N" once the mutex is held (abandoned: once its thread has
 // ended) and "released at trace byte N" after the release, N being the size of the port trace
 // beside the program (C:\kwotarv\ports.trace) then: equal sizes mean no port was touched.
+// The mutex is made as kwotarv.exe makes it (Tools/kwotarv/backends/windows_bus_mutex.cpp).
 #include <windows.h>
-#include <sddl.h>
 
 #include <cstdio>
 #include <cwchar>
 #include <string>
 
+#include "backends/windows_bus_mutex.hpp"
+
 namespace {
-
-constexpr wchar_t kMutexName[] = L"Global\\Access_ISABUS.HTP.Method";
-
-HANDLE OpenBusMutex()
-{
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;GA;;;WD)", SDDL_REVISION_1,
-                                                              &descriptor, nullptr))
-        return nullptr;
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
-    HANDLE mutex = CreateMutexW(&attributes, FALSE, kMutexName);
-    LocalFree(descriptor);
-    return mutex;
-}
 
 long long TraceBytes()
 {
@@ -67,7 +55,7 @@ int wmain(int argc, wchar_t** argv)
         return Usage();
     const std::wstring mode = argv[1];
     const DWORD ms = argc > 2 ? static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)) : 0;
-    HANDLE mutex = OpenBusMutex();
+    HANDLE mutex = kwotarv::CreateIsaBusMutexHandle();
     if (mutex == nullptr) {
         std::fprintf(stderr, "kwotarv-busholder: cannot create the mutex: error %lu\n",
                      GetLastError());

@@ -41,12 +41,12 @@ TEST_P(WineBusMutex, ReadingsWaitForAnotherToolAndGiveUpAfterTheTimeout)
     const winetest::BatchSession session =
         winetest::RunBatch(GetParam(), board,
                            {
-                               {"read"},                           // 1: the reference
-                               {"&busholder", "hold", "1500"},     // 2
-                               {"read"},                           // 3: waits for the release
-                               {"&busholder", "abandon", "30000"}, // 4
-                               {"read"},                           // 5: takes the abandoned mutex
-                               {"&busholder", "forever"},          // 6
+                               {"read"},                                // 1: the reference
+                               {"&busholder", "hold", "1500"},          // 2
+                               {"--bus-lock-timeout", "20000", "read"}, // 3: waits for the release
+                               {"&busholder", "abandon", "30000"},      // 4
+                               {"read"},                  // 5: takes the abandoned mutex
+                               {"&busholder", "forever"}, // 6
                                {"--bus-lock-timeout", "300", "read"}, // 7
                                {"--bus-lock-timeout", "300", "ioctl", "IOCTL_HWM_GET_CHIP_DESC",
                                 "--output-length", "512"}, // 8

@@ -132,6 +132,7 @@ TEST_P(BusLockTest, ReadTakesTheMutexAroundItsRequests)
               c.other == OtherTool::HoldsForever);
     if (c.timedOut) {
         EXPECT_EQ(status, kExitFailure);
+        EXPECT_EQ(out.str(), "");
         EXPECT_EQ(device.requests.load(), 0u);
         EXPECT_NE(err.str().find("kwotarv: " + TimeoutMessage(c.timeoutMs)), std::string::npos)
             << err.str();

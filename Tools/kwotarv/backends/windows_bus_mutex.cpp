@@ -46,25 +46,26 @@ class WindowsBusMutex : public BusMutex {
     HANDLE handle_;
 };
 
-HANDLE CreateOpenToEveryone()
+} // namespace
+
+void* CreateIsaBusMutexHandle()
 {
+    HANDLE handle = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kEveryoneFullAccess, SDDL_REVISION_1,
-                                                              &descriptor, nullptr))
-        return nullptr;
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
-    HANDLE handle = CreateMutexW(&attributes, FALSE, kMutexName);
-    LocalFree(descriptor);
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(kEveryoneFullAccess, SDDL_REVISION_1,
+                                                             &descriptor, nullptr)) {
+        SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+        handle = CreateMutexW(&attributes, FALSE, kMutexName);
+        LocalFree(descriptor);
+    }
+    if (handle == nullptr)
+        handle = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kMutexName);
     return handle;
 }
 
-} // namespace
-
 std::unique_ptr<BusMutex> OpenIsaBusMutex()
 {
-    HANDLE handle = CreateOpenToEveryone();
-    if (handle == nullptr)
-        handle = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kMutexName);
+    HANDLE handle = CreateIsaBusMutexHandle();
     if (handle == nullptr)
         throw std::runtime_error("cannot open the ISA bus mutex Global\\Access_ISABUS.HTP.Method: "
                                  "error " +

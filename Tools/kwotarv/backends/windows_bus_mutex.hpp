@@ -12,4 +12,8 @@ namespace kwotarv {
 // when it can be neither created nor opened.
 std::unique_ptr<BusMutex> OpenIsaBusMutex();
 
+// The mutex's handle (a HANDLE), created open to everyone or opened as it is; nullptr when
+// neither works (GetLastError tells why). For programs that use the handle themselves.
+void* CreateIsaBusMutexHandle();
+
 } // namespace kwotarv

@@ -48,6 +48,8 @@ int RunRead(Device& device, const ReadOptions& options, std::ostream& out, std::
             err << "kwotarv: " << error << "\n";
         if (!readings.errors.empty())
             status = kExitFailure;
+        if (readings.busLockTimedOut)
+            return true; // no reading was taken: nothing to show but the error
         alarmSeen = alarmSeen || AlarmCount(readings) > 0;
 
         if (options.format == OutputFormat::Json) {

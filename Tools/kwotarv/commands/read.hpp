@@ -26,7 +26,8 @@ struct ReadOptions {
 };
 
 // The readings in text or JSON; exit status 1 when a reading failed, else with failOnAlarm
-// kExitAlarm when a reading had a channel in alarm.
+// kExitAlarm when a reading had a channel in alarm. A reading that could not get the ISA-bus
+// mutex shows only its error.
 int RunRead(Device& device, const ReadOptions& options, std::ostream& out, std::ostream& err);
 
 } // namespace kwotarv
