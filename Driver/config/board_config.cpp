@@ -595,6 +595,16 @@ KWO_PAGED_CODE static NTSTATUS TryProductSubkey(PDEVICE_EXTENSION Extension, HAN
                                 Walk->BasicSize, &returned);
     }
     if (NT_SUCCESS(status) && Walk->Basic->NameLength <= Walk->BasicSize - BASIC_INFO_NAME_OFFSET &&
+        Walk->Basic->NameLength > Walk->NameSize - sizeof(WCHAR)) {
+        // The read fitted the information buffer (its fixed part leaves room for a short name)
+        // but the name is longer than the key query promised: grow the name buffer for it.
+        if (!ReserveWalkBuffers(Walk, Walk->Basic->NameLength)) {
+            status = STATUS_INSUFFICIENT_RESOURCES;
+            *Done = TRUE;
+            goto cleanup;
+        }
+    }
+    if (NT_SUCCESS(status) && Walk->Basic->NameLength <= Walk->BasicSize - BASIC_INFO_NAME_OFFSET &&
         Walk->Basic->NameLength <= Walk->NameSize - sizeof(WCHAR)) {
         nameLength = Walk->Basic->NameLength & ~1u;
     }

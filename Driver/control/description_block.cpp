@@ -120,7 +120,8 @@ KWO_PAGED_CODE NTSTATUS BuildDescriptionBlock(PDEVICE_EXTENSION Extension)
     }
 
     size = CHIP_INFO_BLOCK_SIZE(tempGroups);
-    block = (CHIP_INFO_BLOCK*)ExAllocatePoolWithTag(NonPagedPool, size, KWO_TAG_CHIP_INFO);
+    block =
+        (CHIP_INFO_BLOCK*)ExAllocatePoolWithTag(Globals.NonPagedPoolType, size, KWO_TAG_CHIP_INFO);
     if (block == NULL) {
         return STATUS_INSUFFICIENT_RESOURCES;
     }

@@ -173,6 +173,30 @@ KWO_PAGED_CODE NTSTATUS CopyChannelNames(PDEVICE_EXTENSION Extension, PVOID Buff
     return STATUS_SUCCESS;
 }
 
+// The checks a values or limits reply starts with: its arguments, the group (a selector outside
+// 1..5 or an empty group is invalid, *Length untouched), and room for EntrySize bytes per channel
+// (too little gets the overflow reply with the size needed). STATUS_SUCCESS with *Length set to
+// the reply's size when the reply can be written.
+static KWO_PAGED_CODE NTSTATUS BeginGroupReply(PDEVICE_EXTENSION Extension, PVOID Buffer,
+                                               ULONG Selector, ULONG EntrySize, PULONG Length,
+                                               CHANNEL_GROUP* Group)
+{
+    PAGED_CODE();
+
+    if (Length == NULL || Extension == NULL || Buffer == NULL)
+        return STATUS_INVALID_PARAMETER;
+    if (!SelectChannelGroup(Extension, Selector, Group) || Group->Count == 0)
+        return STATUS_INVALID_PARAMETER;
+
+    ULONG needed = Group->Count * EntrySize;
+    if (*Length < needed) {
+        *Length = ReportSizeNeeded(Buffer, *Length, needed);
+        return STATUS_BUFFER_OVERFLOW;
+    }
+    *Length = needed;
+    return STATUS_SUCCESS;
+}
+
 // CopyChannelValues
 //
 // Reads the selected group afresh and copies one 32-bit value per channel. *Length holds the
@@ -183,23 +207,15 @@ KWO_PAGED_CODE NTSTATUS CopyChannelValues(PDEVICE_EXTENSION Extension, PVOID Buf
 {
     PAGED_CODE();
 
-    if (Length == NULL || Extension == NULL || Buffer == NULL)
-        return STATUS_INVALID_PARAMETER;
-
     CHANNEL_GROUP group;
-    if (!SelectChannelGroup(Extension, Selector, &group) || group.Count == 0)
-        return STATUS_INVALID_PARAMETER;
+    NTSTATUS status =
+        BeginGroupReply(Extension, Buffer, Selector, sizeof(HWM_READING), Length, &group);
+    if (status != STATUS_SUCCESS)
+        return status;
 
-    ULONG needed = group.Count * sizeof(HWM_READING);
-    if (*Length < needed) {
-        *Length = ReportSizeNeeded(Buffer, *Length, needed);
-        return STATUS_BUFFER_OVERFLOW;
-    }
-
-    *Length = needed;
-    RtlZeroMemory(Buffer, needed);
+    RtlZeroMemory(Buffer, *Length);
     ReadGroup(Extension, group.Reading);
-    RtlCopyMemory(Buffer, group.Values, needed);
+    RtlCopyMemory(Buffer, group.Values, *Length);
     return STATUS_SUCCESS;
 }
 
@@ -213,20 +229,12 @@ KWO_PAGED_CODE NTSTATUS CopyChannelLimits(PDEVICE_EXTENSION Extension, PVOID Buf
 {
     PAGED_CODE();
 
-    if (Length == NULL || Extension == NULL || Buffer == NULL)
-        return STATUS_INVALID_PARAMETER;
-
     CHANNEL_GROUP group;
-    if (!SelectChannelGroup(Extension, Selector, &group) || group.Count == 0)
-        return STATUS_INVALID_PARAMETER;
+    NTSTATUS status =
+        BeginGroupReply(Extension, Buffer, Selector, sizeof(HWM_CHANNEL_LIMITS), Length, &group);
+    if (status != STATUS_SUCCESS)
+        return status;
 
-    ULONG needed = group.Count * sizeof(HWM_CHANNEL_LIMITS);
-    if (*Length < needed) {
-        *Length = ReportSizeNeeded(Buffer, *Length, needed);
-        return STATUS_BUFFER_OVERFLOW;
-    }
-
-    *Length = needed;
     HWM_CHANNEL_LIMITS* limits = (HWM_CHANNEL_LIMITS*)Buffer;
     for (ULONG i = 0; i < group.Count; i++) {
         const SENSOR_CHANNEL* channel = &group.List->Channels[group.FirstChannel + i];

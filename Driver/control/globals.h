@@ -15,6 +15,9 @@ typedef struct _DRIVER_GLOBALS {
     PUCHAR FirmwareImage;
     // The board's product name, kept after a successful match until unload.
     PCHAR ProductName;
+    // The pool type of non-paged allocations: NonPagedPoolNx where the system knows it
+    // (Windows 8 and later), so that no block is executable; NonPagedPool before.
+    POOL_TYPE NonPagedPoolType;
 } DRIVER_GLOBALS, *PDRIVER_GLOBALS;
 
 extern DRIVER_GLOBALS Globals;

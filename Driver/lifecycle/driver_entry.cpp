@@ -79,6 +79,23 @@ KWO_PAGED_CODE NTSTATUS NTAPI DispatchSystemControl(PDEVICE_OBJECT DeviceObject,
     return status;
 }
 
+// Chooses the non-executable non-paged pool where the system has it. The image also loads on
+// systems before Windows 8, which stop on a pool type they do not know, so the choice is made at
+// run time.
+static KWO_INIT_CODE POOL_TYPE ChooseNonPagedPoolType(VOID)
+{
+    RTL_OSVERSIONINFOW version;
+
+    RtlZeroMemory(&version, sizeof(version));
+    version.dwOSVersionInfoSize = sizeof(version);
+    if (NT_SUCCESS(RtlGetVersion(&version)) &&
+        (version.dwMajorVersion > 6 ||
+         (version.dwMajorVersion == 6 && version.dwMinorVersion >= 2))) {
+        return NonPagedPoolNx;
+    }
+    return NonPagedPool;
+}
+
 // Load-time entry: copies the service registry path (with room for a terminating NUL) and
 // installs the dispatch routines. Only the copy's allocation can fail, and then nothing is
 // installed and the driver does not load.
@@ -86,6 +103,8 @@ extern "C" KWO_INIT_CODE NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT DriverObject,
                                                     PUNICODE_STRING ServicePath)
 {
     NTSTATUS status = STATUS_SUCCESS;
+
+    Globals.NonPagedPoolType = ChooseNonPagedPoolType();
 
     // The copy is one character longer than the path; a path already at the counted-string
     // limit cannot have that.

@@ -8,6 +8,7 @@
 #include "kernel/io/io_manager.hpp"
 #include "kernel/pool/pool.hpp"
 #include "kernel/registry/registry.hpp"
+#include "kernel/rtl/version.hpp"
 #include "hardware/hardware.hpp"
 
 namespace sim {
@@ -19,6 +20,7 @@ void ResetAll()
     io::SetSystemBufferFill(io::kSystemBufferFill);
     registry::Reset();
     pool::Reset();
+    rtl::ResetSystemVersion();
     hw::Reset();
     debug::Clear();
     faults::Clear();

@@ -308,6 +308,29 @@ TEST_F(BoardConfigTest, UnreadableSubkeyNameTakesPartAsEmptyName)
     EXPECT_EQ(Names(ext_->VoltageChannels), V({"from QIB-1234"}));
 }
 
+// The key query's MaxNameLen may be smaller than a subkey's name (stale, or a subkey added since):
+// a name that still fits the information buffer's fixed part (up to 8 bytes), and a longer one,
+// are both read whole and matched.
+TEST_F(BoardConfigTest, SubkeyNamesLongerThanTheKeyReportsAreReadWhole)
+{
+    for (const std::string pattern : {"QIB*", "Q*", "QIB-12*", "QIB-1234"}) {
+        for (uint32_t reported : {0u, 2u, 6u}) {
+            SCOPED_TRACE(pattern + " with MaxNameLen " + std::to_string(reported));
+            sim::registry::ImportRegText(
+                "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\"
+                "Services\\KwoTarv\\Product\\" +
+                pattern + "\\Voltage\\0]\n\"FriendlyName\"=\"" + pattern +
+                "\"\n\"RegIndex\"=dword:00000000\n");
+            sim::registry::UnderReportMaxNameLen(kwo::test::kProductKey, reported);
+            EXPECT_EQ(Load(), STATUS_SUCCESS);
+            EXPECT_EQ(Names(ext_->VoltageChannels), std::vector<std::string>{pattern});
+            FreeChannelList(&ext_->VoltageChannels);
+            sim::registry::DeleteKey(kwo::test::kProductKey);
+            sim::registry::ClearFailures();
+        }
+    }
+}
+
 TEST_F(BoardConfigTest, UnopenableMatchingSubkey)
 {
     Import("board_qib1234.reg");

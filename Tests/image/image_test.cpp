@@ -210,6 +210,32 @@ TEST_P(DriverImageTest, NoSectionIsBothWritableAndExecutable)
     }
 }
 
+// Memory integrity maps each section with its own page protection, so every section starts on a
+// page and the image's section alignment is the page size.
+TEST_P(DriverImageTest, SectionsArePageAligned)
+{
+    constexpr uint32_t kPage = 0x1000;
+    EXPECT_EQ(Image().sectionAlignment, kPage);
+    for (const auto& section : Image().sections)
+        EXPECT_EQ(section.virtualAddress % kPage, 0u) << section.name;
+}
+
+// Imports that memory integrity does not allow: routines that hand out executable memory or
+// change the protection of kernel pages.
+TEST_P(DriverImageTest, ImportsNothingMemoryIntegrityForbids)
+{
+    const std::set<std::string> forbidden = {"ExAllocatePool",
+                                             "ExAllocatePoolWithQuota",
+                                             "ExAllocatePoolWithQuotaTag",
+                                             "MmAllocateContiguousMemory",
+                                             "MmMapLockedPages",
+                                             "MmProtectMdlSystemAddress",
+                                             "MmChangeImagePageProtection"};
+    for (const auto& module : Image().imports)
+        for (const auto& name : module.names)
+            EXPECT_FALSE(forbidden.count(name)) << name << " from " << module.dll;
+}
+
 // Routines placed by the section macro, and routines that must have unwind data on x64 (they
 // call others, so an unwinder passing through them needs to know their frames).
 struct Placement {

@@ -119,6 +119,7 @@ Image Parse(std::vector<uint8_t> bytes)
     image.minorSubsystemVersion = r.At<uint16_t>(optional + 50);
     image.checksumOffset = optional + 64;
     image.checksum = r.At<uint32_t>(image.checksumOffset);
+    image.sectionAlignment = r.At<uint32_t>(optional + 32);
     image.subsystem = r.At<uint16_t>(optional + 68);
     image.dllCharacteristics = r.At<uint16_t>(optional + 70);
     const uint32_t directoryCount = r.At<uint32_t>(optional + (plus ? 108 : 92));

@@ -65,6 +65,7 @@ struct Image {
     uint16_t magic = 0;
     uint32_t entryPoint = 0;
     uint64_t imageBase = 0;
+    uint32_t sectionAlignment = 0;
     uint16_t subsystem = 0;
     uint16_t majorSubsystemVersion = 0;
     uint16_t minorSubsystemVersion = 0;

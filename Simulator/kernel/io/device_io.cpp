@@ -1,6 +1,7 @@
 // User mode's requests to a device: open (IRP_MJ_CREATE), close (IRP_MJ_CLEANUP, IRP_MJ_CLOSE)
 // and buffered device control with the I/O manager's copy rules.
 #include "kernel/io/device_io.hpp"
+#include "kernel/rtl/version.hpp"
 #include "kernel/rtl/text.hpp"
 
 #include <algorithm>
@@ -183,8 +184,9 @@ IoctlResult Handle::DeviceIoControl(ULONG code, const void* input, ULONG inputLe
     const ULONG systemLength = std::max(inputLength, outputLength);
     uint8_t* systemBuffer = nullptr;
     if (systemLength != 0) {
-        systemBuffer = static_cast<uint8_t*>(
-            ExAllocatePoolWithTag(NonPagedPool, systemLength, kSystemBufferTag));
+        systemBuffer = static_cast<uint8_t*>(ExAllocatePoolWithTag(
+            sim::rtl::CurrentSystemVersion().HasNxPool() ? NonPagedPoolNx : NonPagedPool,
+            systemLength, kSystemBufferTag));
         if (systemBuffer == nullptr) {
             result.status = STATUS_INSUFFICIENT_RESOURCES;
             return result;

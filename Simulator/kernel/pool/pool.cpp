@@ -10,6 +10,7 @@
 #include <set>
 
 #include "kernel/debug/faults.hpp"
+#include "kernel/rtl/version.hpp"
 #include "sim_ntddk.h"
 
 namespace sim::pool {
@@ -40,6 +41,9 @@ uint64_t gAllocations = 0;
 uint64_t gFailAt = 0; // absolute allocation number to fail, 0 for none
 std::set<uint32_t> gFailTags;
 std::vector<uint32_t> gTagsUsed;
+std::vector<Allocation> gHistory;
+
+constexpr int kNxPoolTypes = 512; // NonPagedPoolNx and the types derived from it
 
 bool GuardIntact(const uint8_t* block, size_t size)
 {
@@ -114,6 +118,12 @@ std::vector<std::string> DescribeOutstanding()
     return lines;
 }
 
+std::vector<Allocation> History()
+{
+    std::lock_guard guard(gLock);
+    return gHistory;
+}
+
 uint64_t AllocationCount()
 {
     std::lock_guard guard(gLock);
@@ -158,6 +168,7 @@ void Reset()
     gFailAt = 0;
     gFailTags.clear();
     gTagsUsed.clear();
+    gHistory.clear();
 }
 
 } // namespace sim::pool
@@ -172,9 +183,18 @@ PVOID NTAPI ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULON
         gTagsUsed.push_back(Tag);
     if (gAllocations == gFailAt || gFailTags.count(Tag) != 0)
         return nullptr;
+    if ((static_cast<int>(PoolType) & kNxPoolTypes) != 0 &&
+        !sim::rtl::CurrentSystemVersion().HasNxPool()) {
+        sim::faults::Report(
+            "pool: pool type " + std::to_string(static_cast<int>(PoolType)) +
+            " (non-executable) on a system before Windows 8 (6.2), which does not know "
+            "it: BAD_POOL_CALLER");
+        return nullptr;
+    }
     auto* block = static_cast<uint8_t*>(std::malloc(NumberOfBytes + kGuardSize));
     if (block == nullptr)
         return nullptr;
+    gHistory.push_back({block, NumberOfBytes, Tag, static_cast<int>(PoolType)});
     std::memset(block, kFillPattern, NumberOfBytes);
     std::memset(block + NumberOfBytes, kGuardPattern, kGuardSize);
     gBlocks[block] = {NumberOfBytes, Tag, static_cast<int>(PoolType)};

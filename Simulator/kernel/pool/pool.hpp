@@ -1,5 +1,7 @@
 // The simulated executive pool: every allocation tracked by tag and pool type, new memory filled
-// with a pattern, outstanding allocations queryable, and failures injectable.
+// with a pattern, outstanding allocations queryable, and failures injectable. A pool type the
+// simulated system does not know (the non-executable types before Windows 8) is a fault, as
+// Windows stops with BAD_POOL_CALLER.
 #pragma once
 
 #include <cstddef>
@@ -30,6 +32,9 @@ size_t OutstandingCount(const std::string& tag);
 // The outstanding allocations per tag, one line each: "pool tag 'Tarv': 2 allocations, 64 bytes
 // still allocated".
 std::vector<std::string> DescribeOutstanding();
+// Every allocation made since the last reset, freed or not, in order (failed ones excluded):
+// address, size, tag and pool type as asked for.
+std::vector<Allocation> History();
 // Total number of allocations attempted since the last reset (failed ones included).
 uint64_t AllocationCount();
 // The tags of those allocations, each once, in the order of first use.

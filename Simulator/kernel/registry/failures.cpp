@@ -78,6 +78,11 @@ void FailOpen(std::string_view path, Status status)
     tree::InjectFailure(Operation::Open, ToKernelPath(path), u"", status);
 }
 
+void UnderReportMaxNameLen(std::string_view path, uint32_t bytes)
+{
+    tree::InjectFailure(Operation::MaxNameLen, ToKernelPath(path), u"", static_cast<Status>(bytes));
+}
+
 void FailQueryKey(std::string_view path, Status status)
 {
     tree::InjectFailure(Operation::QueryKey, ToKernelPath(path), u"", status);

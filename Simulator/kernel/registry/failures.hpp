@@ -11,7 +11,8 @@ namespace sim::registry::tree {
 
 // Deny makes every open of the key fail with STATUS_ACCESS_DENIED (ZwOpenKey and the create
 // inside RtlWriteRegistryValue); Open fails ZwOpenKey only.
-enum class Operation { Deny, Open, QueryKey, Enumerate, QueryValue, Write };
+// MaxNameLen is no failure but a stale answer: the status stands for the bytes reported.
+enum class Operation { Deny, Open, QueryKey, Enumerate, QueryValue, Write, MaxNameLen };
 void InjectFailure(Operation op, std::u16string_view kernelPath, std::u16string_view name,
                    Status status);
 // The injected status for this operation on this key (and value name, or enumeration index

@@ -22,6 +22,7 @@
 //   sim::registry::DenyOpen(path);                          // ZwOpenKey -> STATUS_ACCESS_DENIED
 //   sim::registry::FailOpen(path, STATUS_INSUFFICIENT_RESOURCES);
 //   sim::registry::FailQueryKey(path, status);              // ZwQueryKey on that key
+//   sim::registry::UnderReportMaxNameLen(path, 0);          // KeyFullInformation's MaxNameLen
 //   sim::registry::FailEnumerate(path, index, status);      // ZwEnumerateKey of one index
 //   sim::registry::FailQueryValue(path, "RegIndex", status); // ZwQueryValueKey of one value
 //   sim::registry::FailWrite(path, "ChipDesc", status);     // RtlWriteRegistryValue
@@ -155,6 +156,9 @@ std::vector<std::string> OpenHandlePaths();
 void DenyOpen(std::string_view path); // ZwOpenKey and RtlWriteRegistryValue: ACCESS_DENIED
 void FailOpen(std::string_view path, Status status);
 void FailQueryKey(std::string_view path, Status status);
+// ZwQueryKey's KeyFullInformation reports at most `bytes` as the key's MaxNameLen, as a query
+// made before a longer subkey was added would have.
+void UnderReportMaxNameLen(std::string_view path, uint32_t bytes);
 void FailEnumerate(std::string_view path, uint32_t index, Status status);
 void FailQueryValue(std::string_view path, std::string_view valueName, Status status);
 void FailWrite(std::string_view path, std::string_view valueName, Status status);

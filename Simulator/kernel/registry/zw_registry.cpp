@@ -226,7 +226,10 @@ NTSTATUS FillKeyInformation(const char* routine, const Key& key, KEY_INFORMATION
         out.Put32(FIELD_OFFSET(KEY_FULL_INFORMATION, ClassLength), 0);
         out.Put32(FIELD_OFFSET(KEY_FULL_INFORMATION, SubKeys),
                   static_cast<ULONG>(key.Subkeys().size()));
-        out.Put32(FIELD_OFFSET(KEY_FULL_INFORMATION, MaxNameLen), key.MaxNameLen());
+        ULONG maxNameLen = key.MaxNameLen();
+        if (auto reported = tree::InjectedFailure(tree::Operation::MaxNameLen, key.Path()))
+            maxNameLen = std::min(maxNameLen, static_cast<ULONG>(*reported));
+        out.Put32(FIELD_OFFSET(KEY_FULL_INFORMATION, MaxNameLen), maxNameLen);
         out.Put32(FIELD_OFFSET(KEY_FULL_INFORMATION, MaxClassLen), 0);
         out.Put32(FIELD_OFFSET(KEY_FULL_INFORMATION, Values),
                   static_cast<ULONG>(key.Values().size()));

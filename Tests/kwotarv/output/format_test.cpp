@@ -16,6 +16,9 @@ TEST(Text, Units)
     EXPECT_EQ(FormatTenths(-5), "-0.5");
     EXPECT_EQ(FormatTenths(-1280), "-128.0");
     EXPECT_EQ(FormatTenths(INT32_MIN), "-214748364.8");
+    EXPECT_EQ(FormatSignedHundredths(1260), "12.60");
+    EXPECT_EQ(FormatSignedHundredths(-5), "-0.05");
+    EXPECT_EQ(FormatSignedHundredths(INT32_MIN), "-21474836.48");
 }
 
 } // namespace

@@ -1,11 +1,12 @@
-// The dashboard's history: the ring's order and bounds, its capacity for a span, and the series
-// with gaps where the device was away.
+// The dashboard's history: the ring's order and bounds, its capacity for a span, the series
+// with gaps where the device was away, and the limits and verdicts the charts draw.
 #include <gtest/gtest.h>
 
 #include "serve/history.hpp"
 
 namespace {
 
+using kwotarv::ChannelState;
 using kwotarv::HistoryCapacity;
 using kwotarv::HistoryJson;
 using kwotarv::Ring;
@@ -88,6 +89,70 @@ TEST(HistoryJson, TheLatestStateWinsWhenTheDeviceIsGone)
     const auto empty = HistoryJson({}, 2);
     EXPECT_EQ(empty["up"], false);
     EXPECT_TRUE(empty["channels"].empty());
+}
+
+// Limits in the unit of each chart: volts, degrees, a fan's speed where its count is one (the
+// count limits and verdict turned round, since a slower fan counts more), raw counts otherwise.
+TEST(HistoryJson, LimitsAndVerdictsInTheUnitOfTheChart)
+{
+    Sample s;
+    s.unixMillis = 1000;
+    s.up = true;
+    s.chipsetType = 6; // NCT6776: counts are speeds
+    s.readings.description = "Chip";
+    s.readings.voltages = {{"+12V", 1298, {1140, 1260}, ChannelState::High}};
+    s.readings.temperatures = {{"CPU", 450, {-100, 850}}, {"Third", std::nullopt, {{}, 600}}};
+    s.readings.fans = {
+        {"CPU Fan", 7172, 1500, {std::nullopt, 0x2305}},             // slower than 1200 RPM: alarm
+        {"Aux Fan", 0xFF1F, 0, {0x0E04, {}}, ChannelState::Stopped}, // faster than 2986 RPM
+        {"Odd", 7172, 1500, {-1, 0x10000}},                          // no counts of the chip
+        {"Standing", 7172, 1500, {0, 0xFF1F}},                       // limits that mean no speed
+        {"Slow", 0x3000, 703, {std::nullopt, 0x2305}, ChannelState::High}, // counts too many
+    };
+    const struct {
+        const char* name;
+        const char* unit;
+        const char* verdict; // [low, high, alarm]
+    } table[] = {
+        {"+12V", "V", "[11.4,12.6,\"high\"]"},
+        {"CPU", "\u00B0C", "[-10.0,85.0,null]"},
+        {"Third", "\u00B0C", "[null,60.0,null]"},
+        {"CPU Fan", "RPM", "[1200,null,null]"},
+        {"Aux Fan", "RPM", "[null,2986,\"stopped\"]"},
+        {"Odd", "RPM", "[null,null,null]"},
+        {"Standing", "RPM", "[null,null,null]"},
+        {"Slow", "RPM", "[1200,null,\"low\"]"}, // turns too slowly
+    };
+    auto verdict = [](const nlohmann::ordered_json& c) {
+        return nlohmann::json::array({c["low"], c["high"], c["alarm"]}).dump();
+    };
+    const auto json = HistoryJson({s}, 1);
+    EXPECT_EQ(json["alarms"], 3);
+    ASSERT_EQ(json["channels"].size(), std::size(table));
+    for (size_t i = 0; i < std::size(table); ++i) {
+        const auto& channel = json["channels"][i];
+        EXPECT_EQ(channel["name"], table[i].name);
+        EXPECT_EQ(channel["unit"], table[i].unit) << table[i].name;
+        EXPECT_EQ(verdict(channel), table[i].verdict) << table[i].name;
+    }
+
+    // Counts that are not speeds keep their count limits.
+    s.chipsetType = 7;
+    for (auto& f : s.readings.fans)
+        f.rpm.reset();
+    const auto raw = HistoryJson({s}, 1);
+    EXPECT_EQ(raw["channels"][3]["unit"], "count");
+    EXPECT_EQ(verdict(raw["channels"][3]), "[null,8965,null]");
+    EXPECT_EQ(verdict(raw["channels"][5]), "[-1,65536,null]");
+    EXPECT_EQ(verdict(raw["channels"][7]), "[null,8965,\"high\"]");
+
+    // The device gone: the limits stay drawn, no channel is in alarm.
+    Sample gone;
+    gone.unixMillis = 2000;
+    gone.readings.errors = {"device gone"};
+    const auto away = HistoryJson({s, gone}, 1);
+    EXPECT_EQ(away["alarms"], 0);
+    EXPECT_EQ(verdict(away["channels"][0]), "[11.4,12.6,null]");
 }
 
 } // namespace

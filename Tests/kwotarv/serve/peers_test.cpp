@@ -101,6 +101,13 @@ TEST(Promtool, AcceptsTheExposition)
         {"nct5523d export",
          tooltest::RunTool({"--board", tooltest::BoardDir("nct5523d"), "--format", "prometheus"})
              .out});
+    // Every limit family and an alarm: a board with limits, its +12V rail too high.
+    WriteText(scratch.Path("registers.json"), tooltest::kRailHigh);
+    inputs.push_back(
+        {"limits export",
+         tooltest::RunTool({"--board", tooltest::LimitsBoardDir(), "--register-changes",
+                            scratch.Path("registers.json"), "--format", "prometheus"})
+             .out});
     inputs.push_back({"device down", tooltest::RunTool({"--board", tooltest::DataDir("no-chip"),
                                                         "--format", "prometheus"})
                                          .out});
@@ -238,6 +245,74 @@ TEST_F(Chromium, DashboardShowsEveryChannelWithItsValueAndAChart)
         ASSERT_FALSE(card.empty()) << dom;
         EXPECT_NE(card.find(std::string("class=\"value\">") + value), std::string::npos) << card;
         EXPECT_TRUE(std::regex_search(card, chart)) << card;
+        // The demo board gives every channel a limit, drawn on its chart; only the fan that
+        // stands is in alarm.
+        const bool standing = std::string(name) == "Aux Fan";
+        EXPECT_EQ(card.rfind("<div class=\"card alarm\"", 0) == 0, standing) << card;
+        EXPECT_EQ(card.find("<span class=\"badge\" title=\"the fan has stopped\">STOPPED</span>") !=
+                      std::string::npos,
+                  standing)
+            << card;
+        EXPECT_NE(card.find("class=\"limit"), std::string::npos) << card;
+    }
+    EXPECT_NE(dom.find("<div id=\"alarms\" role=\"status\" aria-live=\"polite\" "
+                       "class=\"bad\">1 channel in alarm: Aux Fan STOPPED</div>"),
+              std::string::npos)
+        << dom;
+}
+
+TEST_F(Chromium, DashboardMarksAChannelInAlarmAndDrawsTheLimits)
+{
+    // The board with limits on +12V, +5V and the System temperature; its +12V rail reads
+    // 12.98 V, above its 12.60 V.
+    const std::string changes = scratch_.Path("registers.json");
+    WriteText(changes, tooltest::kRailHigh);
+    ServeProcess serve(
+        {"--interval", "0.2"}, scratch_.Path(""),
+        {KWOTARV_TOOL, "--board", tooltest::LimitsBoardDir(), "--register-changes", changes});
+    std::this_thread::sleep_for(1500ms);
+    const std::string dom = Render(serve.Port(), {"--dump-dom"});
+    // The header counts it and names it, in words as well as colour.
+    EXPECT_NE(dom.find("<div id=\"alarms\" role=\"status\" aria-live=\"polite\" "
+                       "class=\"bad\">1 channel in alarm: +12V HIGH</div>"),
+              std::string::npos)
+        << dom;
+    const struct {
+        const char* name;
+        const char* badge;              // the text beside the name, none when the channel is fine
+        const char* limits;             // the limits in words, none without limits
+        std::vector<const char*> lines; // the dashed limit lines of its chart
+    } channels[] = {
+        {"+12V", "HIGH", "limits 11.40 \u2013 12.60 V", {"low", "high"}},
+        {"+5V", nullptr, "limits 4.75 \u2013 5.25 V", {"low", "high"}},
+        {"System", nullptr, "limit \u2264 60.0 \u00B0C", {"high"}},
+        {"VCORE", nullptr, nullptr, {}},
+        {"CPU Fan", nullptr, nullptr, {}},
+    };
+    for (const auto& c : channels) {
+        SCOPED_TRACE(c.name);
+        const std::string card = Card(dom, c.name);
+        ASSERT_FALSE(card.empty()) << dom;
+        EXPECT_EQ(card.rfind(c.badge ? "<div class=\"card alarm\"" : "<div class=\"card\"", 0), 0u)
+            << card;
+        EXPECT_EQ(card.find("class=\"badge\"") != std::string::npos, c.badge != nullptr) << card;
+        if (c.badge)
+            EXPECT_NE(card.find(std::string("class=\"badge\" title=\"above its high limit\">") +
+                                c.badge + "</span>"),
+                      std::string::npos)
+                << card;
+        EXPECT_EQ(card.find("class=\"limits\">"),
+                  c.limits ? card.find(std::string("class=\"limits\">") + c.limits + "</span>")
+                           : std::string::npos)
+            << card;
+        std::string lines;
+        const std::regex line("<line class=\"limit (low|high)\"");
+        for (std::sregex_iterator it(card.begin(), card.end(), line), end; it != end; ++it)
+            lines += (*it)[1].str() + " ";
+        std::string expected;
+        for (const char* side : c.lines)
+            expected += std::string(side) + " ";
+        EXPECT_EQ(lines, expected) << card;
     }
 
     // The picture for people (and the README): desktop and phone widths.

@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <thread>
 
 #include <httplib.h>
@@ -23,6 +24,7 @@ namespace {
 using servetest::HttpGet;
 using servetest::ServeProcess;
 using servetest::WaitUntil;
+using tooltest::WriteText;
 using namespace std::chrono_literals;
 
 // The readings of Boards/nct6776 (the demo board) as samples.
@@ -113,8 +115,76 @@ TEST_F(ServeTest, ApiReadingsIsTheReadJsonWithATimestamp)
     EXPECT_EQ(timestamp.size(), 24u) << timestamp; // 2026-12-07T16:27:05.123Z
     EXPECT_EQ(timestamp.back(), 'Z');
     served.erase("timestamp");
+    EXPECT_EQ(served["alarms"], 0);
+    served.erase("alarms");
 
     const auto read = tooltest::RunTool({"--board", tooltest::BoardDir("w83627dhg"), "--json"});
+    ASSERT_EQ(read.exitCode, 0) << read.err;
+    EXPECT_EQ(served, nlohmann::json::parse(read.out));
+}
+
+// A board with limits whose +12V rail reads 12.98 V against 11.40 V to 12.60 V: every page
+// gives the same limits and the same verdict as `read`.
+class ServeLimitsTest : public ServeTest {
+  protected:
+    void SetUp() override { WriteText(changes_, tooltest::kRailHigh); }
+    // The board and its changes as options, after `first`.
+    std::vector<std::string> Tool(const std::string& first) const
+    {
+        return {first, "--board", tooltest::LimitsBoardDir(), "--register-changes", changes_};
+    }
+    const std::string changes_ = scratch_.Path("registers.json");
+};
+
+TEST_F(ServeLimitsTest, MetricsHaveTheLimitsAndTheVerdicts)
+{
+    ServeProcess serve({}, scratch_.Path(""), Tool(KWOTARV_TOOL));
+    const auto metrics = HttpGet(serve.Port(), "/metrics");
+    ASSERT_EQ(metrics.status, 200);
+    for (const char* samples : {
+             "kwotarv_voltage_volts{channel=\"+12V\",index=\"1\"} 12.98\n",
+             "kwotarv_voltage_low_volts{channel=\"+12V\",index=\"1\"} 11.40\n"
+             "kwotarv_voltage_low_volts{channel=\"+5V\",index=\"4\"} 4.75\n",
+             "kwotarv_voltage_high_volts{channel=\"+12V\",index=\"1\"} 12.60\n"
+             "kwotarv_voltage_high_volts{channel=\"+5V\",index=\"4\"} 5.25\n",
+             "kwotarv_temperature_high_celsius{channel=\"System\",index=\"1\"} 60.0\n",
+             "kwotarv_alarm{kind=\"voltage\",channel=\"VCORE\",index=\"0\"} 0\n"
+             "kwotarv_alarm{kind=\"voltage\",channel=\"+12V\",index=\"1\"} 1\n"
+             "kwotarv_alarm{kind=\"voltage\",channel=\"AVCC\",index=\"2\"} 0\n",
+             "kwotarv_alarm{kind=\"temperature\",channel=\"System\",index=\"1\"} 0\n"
+             "kwotarv_alarm{kind=\"fan\",channel=\"CPU Fan\",index=\"0\"} 0\n",
+             "kwotarv_fan_stopped{channel=\"Aux Fan\",index=\"2\"} 0\n",
+         })
+        EXPECT_NE(metrics.body.find(samples), std::string::npos) << samples << metrics.body;
+    for (const char* absent :
+         {"kwotarv_temperature_low_celsius", "kwotarv_fan_low_raw", "kwotarv_fan_high_raw"})
+        EXPECT_EQ(metrics.body.find(absent), std::string::npos) << absent;
+
+    // The rail back in range, the verdict with it.
+    WriteText(changes_ + ".new", R"({"0x0021": "0xE5"})");
+    std::filesystem::rename(changes_ + ".new", changes_);
+    EXPECT_NE(HttpGet(serve.Port(), "/metrics")
+                  .body.find("kwotarv_alarm{kind=\"voltage\",channel=\"+12V\",index=\"1\"} 0\n"),
+              std::string::npos);
+    EXPECT_EQ(serve.Process().Stop(), 0) << serve.Err();
+}
+
+TEST_F(ServeLimitsTest, ApiReadingsIsTheReadJsonWithTheAlarmCount)
+{
+    ServeProcess serve({}, scratch_.Path(""), Tool(KWOTARV_TOOL));
+    const auto api = HttpGet(serve.Port(), "/api/readings");
+    ASSERT_EQ(api.status, 200);
+    nlohmann::json served = nlohmann::json::parse(api.body);
+    EXPECT_EQ(served["alarms"], 1);
+    served.erase("alarms");
+    served.erase("timestamp");
+    const auto& rail = served["voltages"][1];
+    EXPECT_EQ(rail["name"], "+12V");
+    EXPECT_EQ(rail["alarm"], "high");
+    EXPECT_EQ(rail["low"], 11.4);
+    EXPECT_EQ(rail["high"], 12.6);
+
+    const auto read = tooltest::RunTool(Tool("--json"));
     ASSERT_EQ(read.exitCode, 0) << read.err;
     EXPECT_EQ(served, nlohmann::json::parse(read.out));
 }

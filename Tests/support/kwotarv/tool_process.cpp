@@ -20,4 +20,9 @@ std::string DataDir(const std::string& name)
     return std::string(KWOTARV_SOURCE_DIR) + "/Tests/kwotarv/data/" + name;
 }
 
+std::string LimitsBoardDir()
+{
+    return std::string(KWOTARV_SOURCE_DIR) + "/Tests/alerts/data/limits";
+}
+
 } // namespace tooltest

@@ -38,15 +38,30 @@ std::string FormatHundredths(uint32_t hundredths)
     return text;
 }
 
-std::string FormatTenths(int32_t tenths)
+namespace {
+
+// A signed fixed-point value with `places` decimals (1 or 2).
+std::string SignedDecimal(int64_t value, int places)
 {
-    const int64_t value = tenths;
+    const uint64_t scale = places == 1 ? 10 : 100;
     const uint64_t magnitude = static_cast<uint64_t>(value < 0 ? -value : value);
     char text[32];
-    std::snprintf(text, sizeof text, "%s%llu.%llu", value < 0 ? "-" : "",
-                  static_cast<unsigned long long>(magnitude / 10),
-                  static_cast<unsigned long long>(magnitude % 10));
+    std::snprintf(text, sizeof text, "%s%llu.%0*llu", value < 0 ? "-" : "",
+                  static_cast<unsigned long long>(magnitude / scale), places,
+                  static_cast<unsigned long long>(magnitude % scale));
     return text;
+}
+
+} // namespace
+
+std::string FormatTenths(int32_t tenths)
+{
+    return SignedDecimal(tenths, 1);
+}
+
+std::string FormatSignedHundredths(int32_t hundredths)
+{
+    return SignedDecimal(hundredths, 2);
 }
 
 std::string HexDump(std::span<const uint8_t> bytes, std::string_view indent)

@@ -20,14 +20,6 @@ json LimitJson(const std::optional<int32_t>& limit, double unit)
     return limit ? json(unit == 1 ? json(*limit) : json(*limit / unit)) : json(nullptr);
 }
 
-// What every channel's JSON adds to its value: its limits and, when in alarm, why.
-void AddVerdict(json& channel, const ChannelLimits& limits, ChannelState state, double unit)
-{
-    channel["low"] = LimitJson(limits.low, unit);
-    channel["high"] = LimitJson(limits.high, unit);
-    channel["alarm"] = InAlarm(state) ? json(StateName(state)) : json(nullptr);
-}
-
 // "low .. high" in the channel's own format; an open side stays empty.
 template <typename Format> std::string LimitsText(const ChannelLimits& limits, Format format)
 {
@@ -87,6 +79,13 @@ std::string JoinLines(const std::vector<Line>& lines, bool columns)
 }
 
 } // namespace
+
+void AddVerdict(json& channel, const ChannelLimits& limits, ChannelState state, double unit)
+{
+    channel["low"] = LimitJson(limits.low, unit);
+    channel["high"] = LimitJson(limits.high, unit);
+    channel["alarm"] = InAlarm(state) ? json(StateName(state)) : json(nullptr);
+}
 
 json ReadingsJson(const Readings& readings)
 {

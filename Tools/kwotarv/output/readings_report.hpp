@@ -12,6 +12,10 @@
 namespace kwotarv {
 
 nlohmann::ordered_json ReadingsJson(const Readings& readings);
+// What every channel's JSON adds to its value: "low" and "high", its limits divided by `unit`
+// into the units of the value (null for an open side), and "alarm", null or why it is in alarm.
+void AddVerdict(nlohmann::ordered_json& channel, const ChannelLimits& limits, ChannelState state,
+                double unit);
 std::string ReadingsText(const Readings& readings);
 
 } // namespace kwotarv

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "output/format.hpp"
+#include "output/readings_report.hpp"
 
 namespace kwotarv {
 
@@ -12,7 +13,8 @@ using json = nlohmann::ordered_json;
 
 namespace {
 
-// One channel of a reading: where it is and its value for the chart (nullopt: not read).
+// One channel of a reading: where it is, its value for the chart (nullopt: not read), and its
+// verdict with its limits in the chart's unit times `scale`.
 struct Point {
     const char* group;
     size_t index;
@@ -20,31 +22,83 @@ struct Point {
     std::optional<double> value;
     std::string unit;
     std::string text;
-    std::string detail = {};
+    std::string detail;
+    ChannelLimits limits;
+    double scale;
+    ChannelState state;
 };
 
-std::vector<Point> Points(const Readings& r)
+// A fan's count limits as speeds for its chart, which a person reads in RPM. The count grows as the
+// fan slows, so the high count limit is the lowest speed and the low one the highest. A limit that
+// is no count of the chip, or means a standing fan, draws nothing.
+ChannelLimits SpeedLimits(const ChipRow* chip, const ChannelLimits& counts)
 {
+    auto speed = [chip](const std::optional<int32_t>& count) -> std::optional<int32_t> {
+        if (!count || *count <= 0 || *count > 0xFFFF)
+            return std::nullopt;
+        const std::optional<uint32_t> rpm = FanRpm(chip, static_cast<uint32_t>(*count));
+        if (!rpm || *rpm == 0)
+            return std::nullopt;
+        return static_cast<int32_t>(*rpm);
+    };
+    return {speed(counts.high), speed(counts.low)};
+}
+
+// A fan's verdict in terms of its speed: a count above its high limit is a fan too slow.
+ChannelState SpeedState(ChannelState countState)
+{
+    if (countState == ChannelState::High)
+        return ChannelState::Low;
+    if (countState == ChannelState::Low)
+        return ChannelState::High;
+    return countState;
+}
+
+std::vector<Point> Points(const Sample& sample)
+{
+    const Readings& r = sample.readings;
     std::vector<Point> points;
-    for (size_t i = 0; i < r.voltages.size(); ++i)
-        points.push_back({"voltages", i, r.voltages[i].name, r.voltages[i].hundredths / 100.0, "V",
-                          FormatHundredths(r.voltages[i].hundredths) + " V"});
+    for (size_t i = 0; i < r.voltages.size(); ++i) {
+        const auto& v = r.voltages[i];
+        points.push_back({"voltages", i, v.name, v.hundredths / 100.0, "V",
+                          FormatHundredths(v.hundredths) + " V", "", v.limits, 100, v.state});
+    }
     for (size_t i = 0; i < r.temperatures.size(); ++i) {
         const auto& t = r.temperatures[i];
         points.push_back({"temperatures", i, t.name,
                           t.tenths ? std::optional<double>(*t.tenths / 10.0) : std::nullopt,
-                          "\u00B0C", t.tenths ? FormatTenths(*t.tenths) + " \u00B0C" : "not read"});
+                          "\u00B0C", t.tenths ? FormatTenths(*t.tenths) + " \u00B0C" : "not read",
+                          "", t.limits, 10, t.state});
     }
     for (size_t i = 0; i < r.fans.size(); ++i) {
         const auto& f = r.fans[i];
+        const std::string count = "count " + std::to_string(f.count);
         if (f.rpm)
             points.push_back({"fans", i, f.name, static_cast<double>(*f.rpm), "RPM",
-                              std::to_string(*f.rpm) + " RPM", "count " + std::to_string(f.count)});
+                              std::to_string(*f.rpm) + " RPM", count,
+                              SpeedLimits(SampleChip(sample), f.limits), 1, SpeedState(f.state)});
         else
-            points.push_back({"fans", i, f.name, static_cast<double>(f.count), "count",
-                              "count " + std::to_string(f.count)});
+            points.push_back({"fans", i, f.name, static_cast<double>(f.count), "count", count, "",
+                              f.limits, 1, f.state});
     }
     return points;
+}
+
+// A channel as the dashboard draws it; a channel not `current` is one of the last good reading
+// while the device is away.
+json ChannelJson(const Point& channel, bool current, json points)
+{
+    json entry = {{"group", channel.group},
+                  {"index", channel.index},
+                  {"name", channel.name},
+                  {"unit", channel.unit},
+                  {"value", current && channel.value ? json(*channel.value) : json(nullptr)},
+                  {"text", current ? channel.text : std::string("unavailable")},
+                  {"detail", current ? channel.detail : std::string()}};
+    // The limits stay drawn while the device is away; a verdict needs a reading.
+    AddVerdict(entry, channel.limits, current ? channel.state : ChannelState::Ok, channel.scale);
+    entry["points"] = std::move(points);
+    return entry;
 }
 
 } // namespace
@@ -64,6 +118,7 @@ json HistoryJson(const std::vector<Sample>& samples, double intervalSeconds)
     out["interval"] = intervalSeconds;
     if (samples.empty()) {
         out["up"] = false;
+        out["alarms"] = 0;
         out["timestamp"] = nullptr;
         out["description"] = nullptr;
         out["errors"] = json::array({"no reading yet"});
@@ -72,6 +127,7 @@ json HistoryJson(const std::vector<Sample>& samples, double intervalSeconds)
     }
     const Sample& last = samples.back();
     out["up"] = last.up;
+    out["alarms"] = AlarmCount(last.readings);
     out["timestamp"] = IsoTimestamp(last.unixMillis);
     out["description"] =
         last.readings.description ? json(*last.readings.description) : json(nullptr);
@@ -85,8 +141,8 @@ json HistoryJson(const std::vector<Sample>& samples, double intervalSeconds)
         std::vector<std::vector<Point>> all;
         all.reserve(samples.size());
         for (const auto& s : samples)
-            all.push_back(s.up ? Points(s.readings) : std::vector<Point>{});
-        for (const Point& channel : Points(good->readings)) {
+            all.push_back(s.up ? Points(s) : std::vector<Point>{});
+        for (const Point& channel : Points(*good)) {
             json series = json::array();
             for (size_t i = 0; i < samples.size(); ++i) {
                 std::optional<double> value;
@@ -96,16 +152,7 @@ json HistoryJson(const std::vector<Sample>& samples, double intervalSeconds)
                         value = p.value;
                 series.push_back({samples[i].unixMillis, value ? json(*value) : json(nullptr)});
             }
-            const bool current = last.up;
-            channels.push_back(
-                {{"group", channel.group},
-                 {"index", channel.index},
-                 {"name", channel.name},
-                 {"unit", channel.unit},
-                 {"value", current && channel.value ? json(*channel.value) : json(nullptr)},
-                 {"text", current ? channel.text : std::string("unavailable")},
-                 {"detail", current ? channel.detail : std::string()},
-                 {"points", series}});
+            channels.push_back(ChannelJson(channel, last.up, std::move(series)));
         }
     }
     out["channels"] = channels;

@@ -66,8 +66,10 @@ class History {
     Ring<Sample> ring_;
 };
 
-// What the dashboard draws: the latest state and, per channel of the latest good reading, its
-// current value and its points [unix ms, value or null] over the samples.
+// What the dashboard draws: the latest state with the count of channels in alarm and, per
+// channel of the latest good reading, its current value, its limits and verdict in the chart's
+// unit (a fan charted in RPM is "low" when it counts too many) and its points [unix ms, value
+// or null] over the samples.
 nlohmann::ordered_json HistoryJson(const std::vector<Sample>& samples, double intervalSeconds);
 
 } // namespace kwotarv

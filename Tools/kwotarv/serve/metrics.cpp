@@ -3,6 +3,7 @@
 #include "serve/metrics.hpp"
 
 #include <cstdio>
+#include <tuple>
 
 #include "client/chip_table.hpp"
 #include "output/format.hpp"
@@ -13,15 +14,17 @@ namespace {
 
 class Exposition {
   public:
-    // Starts a metric family with its help text and type.
-    void Family(const char* name, const char* type, const char* help)
+    // Starts a metric family with its help text and type, written with its first sample: a
+    // family without samples is left out.
+    void Family(const std::string& name, const char* type, const std::string& help)
     {
         name_ = name;
-        out_ += std::string("# HELP ") + name + " " + help + "\n";
-        out_ += std::string("# TYPE ") + name + " " + type + "\n";
+        header_ = "# HELP " + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
     }
     void Sample(const std::string& labels, const std::string& value)
     {
+        out_ += header_;
+        header_.clear();
         out_ += name_;
         if (!labels.empty())
             out_ += "{" + labels + "}";
@@ -31,6 +34,7 @@ class Exposition {
 
   private:
     std::string name_;
+    std::string header_;
     std::string out_;
 };
 
@@ -46,14 +50,76 @@ std::string Seconds(double seconds)
     return text;
 }
 
-// The chip of a reading: the one whose code the driver published as ChipsetType, or else the
-// one whose description the device gave.
-const ChipRow* SampleChip(const Sample& sample)
+// Whether the driver reads the channel: every one but the temperatures after the second.
+bool HasValue(const VoltageReading&)
 {
-    if (sample.chipsetType)
-        if (const ChipRow* chip = ChipByCode(*sample.chipsetType))
-            return chip;
-    return ChipByDescription(*sample.readings.description);
+    return true;
+}
+bool HasValue(const TemperatureReading& t)
+{
+    return t.tenths.has_value();
+}
+bool HasValue(const FanReading&)
+{
+    return true;
+}
+
+// The low and the high limits of a group's configuration, in the group's base unit, for the
+// channels that have a value and a limit on that side.
+template <typename Channel, typename Format>
+void LimitFamilies(Exposition& e, const std::vector<Channel>& channels, const char* lowName,
+                   const char* highName, const std::string& what, Format format)
+{
+    for (const auto& [name, help, side] :
+         {std::tuple{lowName, "Low limit of ", &ChannelLimits::low},
+          std::tuple{highName, "High limit of ", &ChannelLimits::high}}) {
+        e.Family(name, "gauge", help + what + " in the board's configuration.");
+        for (size_t i = 0; i < channels.size(); ++i)
+            if (const auto& limit = channels[i].limits.*side; limit && HasValue(channels[i]))
+                e.Sample(ChannelLabels(channels[i].name, i), format(*limit));
+    }
+}
+
+// The verdict of every channel of a group that has a value.
+template <typename Channel>
+void AlarmSamples(Exposition& e, const std::vector<Channel>& channels, const char* kind)
+{
+    for (size_t i = 0; i < channels.size(); ++i)
+        if (HasValue(channels[i]))
+            e.Sample("kind=\"" + std::string(kind) + "\"," + ChannelLabels(channels[i].name, i),
+                     InAlarm(channels[i].state) ? "1" : "0");
+}
+
+// The limits of the board's configuration, the verdict on each channel, and whether each fan
+// stands where its chip can tell.
+void VerdictFamilies(Exposition& e, const Sample& sample)
+{
+    const Readings& r = sample.readings;
+    const auto hundredths = [](int32_t v) { return FormatSignedHundredths(v); };
+    const auto tenths = [](int32_t v) { return FormatTenths(v); };
+    const auto count = [](int32_t v) { return std::to_string(v); };
+    LimitFamilies(e, r.voltages, "kwotarv_voltage_low_volts", "kwotarv_voltage_high_volts",
+                  "a voltage input", hundredths);
+    LimitFamilies(e, r.temperatures, "kwotarv_temperature_low_celsius",
+                  "kwotarv_temperature_high_celsius", "a temperature sensor", tenths);
+    LimitFamilies(e, r.fans, "kwotarv_fan_low_raw", "kwotarv_fan_high_raw",
+                  "a fan input's raw count", count);
+
+    e.Family("kwotarv_alarm", "gauge",
+             "Whether a channel reads outside the limits of the board's configuration or its fan "
+             "stopped (1) or not (0).");
+    AlarmSamples(e, r.voltages, "voltage");
+    AlarmSamples(e, r.temperatures, "temperature");
+    AlarmSamples(e, r.fans, "fan");
+
+    const ChipRow* chip = SampleChip(sample);
+    if (chip && chip->fanCounts == FanCounts::Nct6776Format) {
+        e.Family("kwotarv_fan_stopped", "gauge",
+                 "Whether a fan stands still (1) or not (0), for chips whose count tells.");
+        for (size_t i = 0; i < r.fans.size(); ++i)
+            e.Sample(ChannelLabels(r.fans[i].name, i),
+                     r.fans[i].state == ChannelState::Stopped ? "1" : "0");
+    }
 }
 
 } // namespace
@@ -101,37 +167,23 @@ std::string MetricsText(const Sample& sample, uint64_t failedReads)
                      "\",description=\"" + EscapeLabelValue(*r.description) + "\"",
                  "1");
     }
-    if (!r.voltages.empty()) {
-        e.Family("kwotarv_voltage_volts", "gauge", "Voltage of a monitored input.");
-        for (size_t i = 0; i < r.voltages.size(); ++i)
-            e.Sample(ChannelLabels(r.voltages[i].name, i),
-                     FormatHundredths(r.voltages[i].hundredths));
-    }
-    bool anyTemperature = false;
-    for (const auto& t : r.temperatures)
-        anyTemperature = anyTemperature || t.tenths.has_value();
-    if (anyTemperature) {
-        e.Family("kwotarv_temperature_celsius", "gauge", "Temperature of a monitored sensor.");
-        for (size_t i = 0; i < r.temperatures.size(); ++i)
-            if (r.temperatures[i].tenths)
-                e.Sample(ChannelLabels(r.temperatures[i].name, i),
-                         FormatTenths(*r.temperatures[i].tenths));
-    }
-    if (!r.fans.empty()) {
-        e.Family("kwotarv_fan_count", "gauge", "Raw count register of a fan input.");
-        for (size_t i = 0; i < r.fans.size(); ++i)
-            e.Sample(ChannelLabels(r.fans[i].name, i), std::to_string(r.fans[i].count));
-    }
-    bool anyRpm = false;
-    for (const auto& f : r.fans)
-        anyRpm = anyRpm || f.rpm.has_value();
-    if (anyRpm) {
-        e.Family("kwotarv_fan_rpm", "gauge",
-                 "Speed of a fan in revolutions per minute, where the chip's count is a speed.");
-        for (size_t i = 0; i < r.fans.size(); ++i)
-            if (r.fans[i].rpm)
-                e.Sample(ChannelLabels(r.fans[i].name, i), std::to_string(*r.fans[i].rpm));
-    }
+    e.Family("kwotarv_voltage_volts", "gauge", "Voltage of a monitored input.");
+    for (size_t i = 0; i < r.voltages.size(); ++i)
+        e.Sample(ChannelLabels(r.voltages[i].name, i), FormatHundredths(r.voltages[i].hundredths));
+    e.Family("kwotarv_temperature_celsius", "gauge", "Temperature of a monitored sensor.");
+    for (size_t i = 0; i < r.temperatures.size(); ++i)
+        if (r.temperatures[i].tenths)
+            e.Sample(ChannelLabels(r.temperatures[i].name, i),
+                     FormatTenths(*r.temperatures[i].tenths));
+    e.Family("kwotarv_fan_count", "gauge", "Raw count register of a fan input.");
+    for (size_t i = 0; i < r.fans.size(); ++i)
+        e.Sample(ChannelLabels(r.fans[i].name, i), std::to_string(r.fans[i].count));
+    e.Family("kwotarv_fan_rpm", "gauge",
+             "Speed of a fan in revolutions per minute, where the chip's count is a speed.");
+    for (size_t i = 0; i < r.fans.size(); ++i)
+        if (r.fans[i].rpm)
+            e.Sample(ChannelLabels(r.fans[i].name, i), std::to_string(*r.fans[i].rpm));
+    VerdictFamilies(e, sample);
     return std::move(e).Text();
 }
 

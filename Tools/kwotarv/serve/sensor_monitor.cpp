@@ -22,6 +22,14 @@ std::optional<uint32_t> ChipsetType(Backend& backend)
 
 } // namespace
 
+const ChipRow* SampleChip(const Sample& sample)
+{
+    if (sample.chipsetType)
+        if (const ChipRow* chip = ChipByCode(*sample.chipsetType))
+            return chip;
+    return sample.readings.description ? ChipByDescription(*sample.readings.description) : nullptr;
+}
+
 SensorMonitor::SensorMonitor(Backend& backend, std::function<void()> beforeRead,
                              uint32_t busLockTimeoutMs)
     : backend_(backend), beforeRead_(std::move(beforeRead)), busLockTimeoutMs_(busLockTimeoutMs)

@@ -25,6 +25,10 @@ struct Sample {
     std::optional<uint32_t> chipsetType; // the ChipsetType value the driver published
 };
 
+// The chip of a reading: the one whose code the driver published as ChipsetType, or else the
+// one whose description the device gave; nullptr when neither is known.
+const ChipRow* SampleChip(const Sample& sample);
+
 class SensorMonitor {
   public:
     // `beforeRead` runs under the reading lock before each reading (the simulator's hot plug);

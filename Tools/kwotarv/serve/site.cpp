@@ -65,6 +65,7 @@ HttpResponse ServeSite::Handle(const HttpRequest& request)
     case Page::Readings: {
         const Sample sample = monitor_.Read();
         nlohmann::ordered_json body = ReadingsJson(sample.readings);
+        body["alarms"] = AlarmCount(sample.readings);
         body["timestamp"] = IsoTimestamp(sample.unixMillis);
         return Json(sample.up ? 200 : 503, body);
     }

@@ -33,6 +33,19 @@ NTSTATUS NTAPI RtlUnicodeStringToInteger(PCUNICODE_STRING String, ULONG Base, PU
 LONG NTAPI RtlCompareUnicodeString(PCUNICODE_STRING String1, PCUNICODE_STRING String2,
                                    BOOLEAN CaseInSensitive);
 
+// The running system's version, as RtlGetVersion reports it (the host build's simulated system:
+// sim::rtl::SetSystemVersion).
+typedef struct _OSVERSIONINFOW {
+    ULONG dwOSVersionInfoSize;
+    ULONG dwMajorVersion;
+    ULONG dwMinorVersion;
+    ULONG dwBuildNumber;
+    ULONG dwPlatformId;
+    WCHAR szCSDVersion[128];
+} RTL_OSVERSIONINFOW, *PRTL_OSVERSIONINFOW;
+
+NTSTATUS NTAPI RtlGetVersion(PRTL_OSVERSIONINFOW VersionInformation);
+
 // The kernel's own wide-string routines work on 16-bit characters; the host C library's do not,
 // so the driver reaches these under their kernel names through Driver/kernel.h.
 PWCHAR SimWcsstr(PCWSTR Haystack, PCWSTR Needle);
