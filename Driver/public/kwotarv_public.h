@@ -20,6 +20,14 @@
 #define KWOTARV_SYMBOLIC_LINK L"\\DosDevices\\KwoTarvDev"
 #define KWOTARV_USER_PATH "\\\\.\\KwoTarvDev"
 
+// The mutex that monitoring tools on one machine share around their Super I/O port accesses.
+// The driver's reading requests drive the chip's index/data ports, so an application that sends
+// them itself should do as kwotarv does: open the mutex by this name (or create it, with a
+// security descriptor that grants everyone full access, when no tool has yet), wait for it a
+// bounded time (kwotarv: 500 ms) before each batch of requests (the three values requests of
+// one reading), treat WAIT_ABANDONED as acquired, and release it right after the batch.
+#define KWOTARV_ISA_BUS_MUTEX_NAME L"Global\\Access_ISABUS.HTP.Method"
+
 // Device interface class {C52B5736-1ADB-43D0-9A05-25B5C26CBA96}.
 #define KWOTARV_INTERFACE_GUID_INIT                                                                \
     {                                                                                              \

@@ -145,7 +145,8 @@ TEST_F(InstructionSites, ThatDoNotMatchTheImageFailTheWineRun)
     for (const char* file :
          {"target/package/x86/kwotarv.sys", "target/package/kwotarv.inf", "target/kwotarv.exe",
           "wine-i686/hal.dll", "wine-i686/kwotarv-install.exe", "wine-i686/kwotarv-remove.exe",
-          "wine-i686/kwotarv-regexport.exe", "Tools/wine_session/kwotarv-wine-session"})
+          "wine-i686/kwotarv-regexport.exe", "wine-i686/kwotarv-busholder.exe",
+          "Tools/wine_session/kwotarv-wine-session"})
         fs::create_symlink(real / file, build / file);
     std::string sites = tooltest::ReadText((real / "target/kwotarv.sites").string());
     sites = std::regex_replace(sites, std::regex("\nimage (0x[0-9a-f]+) 0x[0-9a-f]+"),

@@ -39,6 +39,7 @@ set(KWO_TOOL_SOURCES
     ${KWO_TOOL_DIR}/commands/session.cpp
     ${KWO_TOOL_DIR}/commands/watch_pacing.cpp
     ${KWO_TOOL_DIR}/client/alarm_transitions.cpp
+    ${KWO_TOOL_DIR}/client/bus_mutex.cpp
     ${KWO_TOOL_DIR}/client/channel_state.cpp
     ${KWO_TOOL_DIR}/client/hwm_client.cpp
     ${KWO_TOOL_DIR}/client/info_block.cpp
@@ -58,12 +59,14 @@ set(KWO_TOOL_SOURCES
     ${KWO_DASHBOARD_SOURCE})
 
 set(KWO_TOOL_SIMULATOR_SOURCES
+    ${KWO_TOOL_DIR}/backends/simulated_bus_mutex.cpp
     ${KWO_TOOL_DIR}/backends/simulated_inputs.cpp
     ${KWO_TOOL_DIR}/backends/simulator_backend.cpp
     ${KWO_TOOL_DIR}/commands/check.cpp
     ${KWO_TOOL_DIR}/output/check_report.cpp)
 
 set(KWO_TOOL_WINDOWS_SOURCES
+    ${KWO_TOOL_DIR}/backends/windows_bus_mutex.cpp
     ${KWO_TOOL_DIR}/backends/windows_device.cpp
     ${KWO_TOOL_DIR}/windows/console.cpp
     ${KWO_TOOL_DIR}/windows/event_log.cpp

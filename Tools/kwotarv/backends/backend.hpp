@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/exit_status.hpp"
+#include "client/bus_mutex.hpp"
 #include "client/device.hpp"
 
 namespace kwotarv {
@@ -48,6 +49,9 @@ class Backend {
     // that the device can be removed and brought back meanwhile; empty for a back end whose
     // device cannot be (the default).
     virtual std::function<void()> HotPlugHook() { return {}; }
+    // The ISA-bus mutex shared with other monitoring tools, which reading requests are sent
+    // under; nullptr for a back end with no other tool beside it (the default).
+    virtual BusMutex* IsaBusMutex() { return nullptr; }
 };
 
 } // namespace kwotarv

@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "backends/demo_board.hpp"
+#include "backends/simulated_bus_mutex.hpp"
 #include "backends/simulated_inputs.hpp"
 #include "kernel/rtl/text.hpp"
 #include "machine/machine.hpp"
@@ -80,6 +81,8 @@ class SimulatorBackend : public Backend {
     }
 
     void Close() override { machine_.CloseDevice(); }
+
+    BusMutex* IsaBusMutex() override { return &SimulatedNamedMutex::Named(kIsaBusMutexName); }
 
     std::function<void()> HotPlugHook() override
     {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "backends/windows_bus_mutex.hpp"
 #include "windows/system_message.hpp"
 
 namespace kwotarv {
@@ -118,6 +119,18 @@ class DeviceBackend : public Backend {
 
     void Close() override { device_.reset(); }
 
+    BusMutex* IsaBusMutex() override
+    {
+        if (!busMutex_) {
+            try {
+                busMutex_ = OpenIsaBusMutex();
+            } catch (const std::runtime_error& error) {
+                throw ToolError(error.what(), kExitFailure);
+            }
+        }
+        return busMutex_.get();
+    }
+
     bool Finish(std::ostream&) override
     {
         device_.reset();
@@ -126,6 +139,7 @@ class DeviceBackend : public Backend {
 
   private:
     std::unique_ptr<WindowsDevice> device_;
+    std::unique_ptr<BusMutex> busMutex_;
 };
 
 } // namespace

@@ -30,6 +30,7 @@ struct Parsed {
     CLI::Option* outputOption = nullptr;
     bool failOnAlarm = false;
     CLI::Option* failOnAlarmOption = nullptr;
+    uint32_t busLockTimeoutMs = kDefaultBusLockTimeoutMs;
     std::string codeText;
     std::string inputText;
     std::string chip;
@@ -86,6 +87,11 @@ void AddCommonOptions(CLI::App& app, Parsed& p)
                         ->transform(Strict(ParseCount, "a whole number from 1 to "
                                                        "18446744073709551615"))
                         ->type_name("N");
+    app.add_option("--bus-lock-timeout", p.busLockTimeoutMs,
+                   "Milliseconds to wait for the ISA-bus mutex other monitoring tools share "
+                   "(default 500)")
+        ->check(CLI::Range(0u, kMaxBusLockTimeoutMs))
+        ->type_name("MS");
 #if !defined(_WIN32)
     AddSimulatorOptions(app, p.line.simulator);
 #endif
@@ -231,6 +237,7 @@ ReadOptions ReadOptionsOf(const Parsed& p, bool reading, bool json)
     if (p.outputOption->count() > 0)
         read.output = p.output;
     read.failOnAlarm = p.failOnAlarm;
+    read.bus.timeoutMs = p.busLockTimeoutMs;
     return read;
 }
 
@@ -250,6 +257,8 @@ CommandLine Interpret(Parsed& p)
     const bool json = p.json || p.format == "json";
     line.info.json = json;
     line.ioctl.json = json;
+    line.ioctl.bus.timeoutMs = p.busLockTimeoutMs;
+    line.serve.busLockTimeoutMs = p.busLockTimeoutMs;
 #if !defined(_WIN32)
     // check takes its output form from --json or --format json and ignores the read's options.
     line.check.json = json;

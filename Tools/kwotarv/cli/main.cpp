@@ -54,6 +54,7 @@ int RunReadCommand(ReadOptions& options, const BackendFactory& backends)
     return WithBackend(backends, [&](Backend& backend) {
         Device& device = backend.Open();
         options.terminal = StdoutIsTerminal();
+        options.bus.mutex = backend.IsaBusMutex();
         InstallStopHandler();
         return RunRead(device, options, std::cout, std::cerr);
     });
@@ -86,6 +87,7 @@ int RunCommand(CommandLine& line)
         });
     case Command::Ioctl:
         return WithBackend(backends, [&](Backend& backend) {
+            line.ioctl.bus.mutex = backend.IsaBusMutex();
             return RunIoctl(backend.Open(), line.ioctl, std::cout);
         });
     case Command::Read:

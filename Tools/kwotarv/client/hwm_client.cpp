@@ -188,6 +188,19 @@ size_t AlarmCount(const Readings& readings)
 
 Readings HwmClient::ReadAll()
 {
+    try {
+        BusLockGuard guard(bus_);
+        return ReadUnlocked();
+    } catch (const BusLockTimeout& timeout) {
+        Readings readings;
+        readings.errors.push_back(timeout.what());
+        readings.busLockTimedOut = true;
+        return readings;
+    }
+}
+
+Readings HwmClient::ReadUnlocked()
+{
     if (!layout_)
         return ReadAndLearn();
     Readings readings;

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "client/bus_mutex.hpp"
 #include "client/channel_state.hpp"
 #include "client/chip_table.hpp"
 #include "client/device.hpp"
@@ -65,6 +66,8 @@ struct Readings {
     std::vector<FanReading> fans;
     // What failed; the groups concerned stay empty.
     std::vector<std::string> errors;
+    // The ISA-bus mutex was not released in time: nothing was sent.
+    bool busLockTimedOut = false;
 };
 
 // Channels whose reading is out of range or whose fan stopped.
@@ -75,7 +78,8 @@ inline constexpr size_t kReadTemperatureChannels = 2;
 
 class HwmClient {
   public:
-    explicit HwmClient(Device& device) : device_(device) {}
+    // `bus` is the mutex ReadAll holds around its requests.
+    explicit HwmClient(Device& device, BusLock bus = {}) : device_(device), bus_(bus) {}
 
     Description GetDescription();
     // The info block, byte for byte.
@@ -90,7 +94,9 @@ class HwmClient {
     // Description and every group, each failure recorded in Readings::errors. The description,
     // the names and the reply sizes are asked for once and kept: later calls send only the
     // values requests, one per group with channels, until a request fails (the device may have
-    // changed), when the next call asks for everything again.
+    // changed), when the next call asks for everything again. The requests are one batch
+    // under the ISA-bus mutex; when it cannot be had, nothing is sent and the readings carry
+    // the error with busLockTimedOut set.
     Readings ReadAll();
 
   private:
@@ -119,7 +125,10 @@ class HwmClient {
                                                    const std::string& what,
                                                    std::optional<uint32_t> emptyStatus);
 
+    Readings ReadUnlocked();
+
     Device& device_;
+    BusLock bus_;
     std::optional<Layout> layout_;
 };
 

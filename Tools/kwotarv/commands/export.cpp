@@ -11,7 +11,7 @@ namespace kwotarv {
 int RunPrometheusRead(Backend& backend, const ReadOptions& options, std::ostream& out,
                       std::ostream& err)
 {
-    SensorMonitor monitor(backend);
+    SensorMonitor monitor(backend, {}, options.bus.timeoutMs);
     int status = kExitSuccess;
     ForEachReading(options.watchSeconds, options.count, [&](uint64_t) {
         const Sample sample = monitor.Read();

@@ -35,7 +35,7 @@ std::string WatchHeader(uint64_t reading, const ReadOptions& options)
 
 int RunRead(Device& device, const ReadOptions& options, std::ostream& out, std::ostream& err)
 {
-    HwmClient client(device);
+    HwmClient client(device, options.bus);
     // Without --watch a single reading; with it, --count readings or until interrupted.
     const bool repeating = options.watchSeconds.has_value() || options.count.value_or(1) > 1;
     int status = kExitSuccess;
@@ -48,6 +48,8 @@ int RunRead(Device& device, const ReadOptions& options, std::ostream& out, std::
             err << "kwotarv: " << error << "\n";
         if (!readings.errors.empty())
             status = kExitFailure;
+        if (readings.busLockTimedOut)
+            return true; // no reading was taken: nothing to show but the error
         alarmSeen = alarmSeen || AlarmCount(readings) > 0;
 
         if (options.format == OutputFormat::Json) {

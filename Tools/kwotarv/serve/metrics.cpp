@@ -151,6 +151,10 @@ std::string MetricsText(const Sample& sample, uint64_t failedReads)
     e.Family("kwotarv_read_errors_total", "counter",
              "Readings of the hardware monitor that failed.");
     e.Sample("", std::to_string(failedReads));
+    e.Family("kwotarv_bus_lock_timeouts_total", "counter",
+             "Readings not taken because the ISA-bus mutex shared with other monitoring tools "
+             "was not released in time.");
+    e.Sample("", std::to_string(sample.busLockTimeouts));
     e.Family("kwotarv_read_duration_seconds", "gauge",
              "Time the last full reading of the hardware monitor took.");
     e.Sample("", Seconds(sample.seconds));

@@ -30,8 +30,9 @@ const ChipRow* SampleChip(const Sample& sample)
     return sample.readings.description ? ChipByDescription(*sample.readings.description) : nullptr;
 }
 
-SensorMonitor::SensorMonitor(Backend& backend, std::function<void()> beforeRead)
-    : backend_(backend), beforeRead_(std::move(beforeRead))
+SensorMonitor::SensorMonitor(Backend& backend, std::function<void()> beforeRead,
+                             uint32_t busLockTimeoutMs)
+    : backend_(backend), beforeRead_(std::move(beforeRead)), busLockTimeoutMs_(busLockTimeoutMs)
 {
 }
 
@@ -45,7 +46,7 @@ Sample SensorMonitor::Read()
     const auto start = std::chrono::steady_clock::now();
     try {
         Device& device = backend_.Open();
-        sample.readings = HwmClient(device).ReadAll();
+        sample.readings = HwmClient(device, {backend_.IsaBusMutex(), busLockTimeoutMs_}).ReadAll();
         if (sample.readings.errors.empty())
             sample.chipsetType = ChipsetType(backend_);
         backend_.Close();
@@ -58,6 +59,8 @@ Sample SensorMonitor::Read()
     sample.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     sample.up = sample.readings.errors.empty();
+    busLockTimeouts_ += sample.readings.busLockTimedOut;
+    sample.busLockTimeouts = busLockTimeouts_;
     if (!sample.up)
         ++failed_;
     return sample;

@@ -17,10 +17,11 @@
 namespace kwotarv {
 
 struct Sample {
-    int64_t unixMillis = 0; // when the reading started
-    Readings readings;      // groups empty and `errors` set when the device was not there
-    bool up = false;        // every request succeeded
-    double seconds = 0;     // duration of the whole reading
+    int64_t unixMillis = 0;       // when the reading started
+    Readings readings;            // groups empty and `errors` set when the device was not there
+    bool up = false;              // every request succeeded
+    uint64_t busLockTimeouts = 0; // readings so far that could not get the ISA-bus mutex
+    double seconds = 0;           // duration of the whole reading
     std::optional<uint32_t> chipsetType; // the ChipsetType value the driver published
 };
 
@@ -30,8 +31,10 @@ const ChipRow* SampleChip(const Sample& sample);
 
 class SensorMonitor {
   public:
-    // `beforeRead` runs under the reading lock before each reading (the simulator's hot plug).
-    explicit SensorMonitor(Backend& backend, std::function<void()> beforeRead = {});
+    // `beforeRead` runs under the reading lock before each reading (the simulator's hot plug);
+    // each reading waits up to `busLockTimeoutMs` for the back end's ISA-bus mutex.
+    explicit SensorMonitor(Backend& backend, std::function<void()> beforeRead = {},
+                           uint32_t busLockTimeoutMs = kDefaultBusLockTimeoutMs);
 
     // Reads the device now. A usage error (an unusable board description) is thrown; every
     // other failure is in the sample.
@@ -42,6 +45,8 @@ class SensorMonitor {
   private:
     Backend& backend_;
     std::function<void()> beforeRead_;
+    uint32_t busLockTimeoutMs_;
+    uint64_t busLockTimeouts_ = 0; // under mutex_
     std::mutex mutex_;
     std::atomic<uint64_t> failed_{0};
 };

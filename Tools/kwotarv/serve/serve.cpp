@@ -21,7 +21,7 @@ int RunServe(Backend& backend, const ServeOptions& options, std::ostream& out, s
           options.intervalSeconds <= kMaxIntervalSeconds))
         throw ToolError("--interval: give seconds from 0.2 to 3600", kExitUsage);
 
-    SensorMonitor monitor(backend, backend.HotPlugHook());
+    SensorMonitor monitor(backend, backend.HotPlugHook(), options.busLockTimeoutMs);
     History history(HistoryCapacity(options.intervalSeconds, kHistorySeconds));
     ServeSite site(monitor, history, options.intervalSeconds);
 

@@ -15,6 +15,7 @@ namespace kwotarv {
 struct ServeOptions {
     std::string listen = "127.0.0.1:9788";
     double intervalSeconds = 2.0; // the sampler's pace and the dashboard's refresh
+    uint32_t busLockTimeoutMs = kDefaultBusLockTimeoutMs; // --bus-lock-timeout
 };
 
 inline constexpr double kMinIntervalSeconds = 0.2;

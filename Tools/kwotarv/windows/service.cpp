@@ -90,6 +90,14 @@ std::wstring Quoted(const std::wstring& text)
     return L"\"" + text + L"\"";
 }
 
+// The service's --bus-lock-timeout, when it is not the default.
+std::wstring BusLockTimeoutArgument(const ServeOptions& options)
+{
+    if (options.busLockTimeoutMs == kDefaultBusLockTimeoutMs)
+        return {};
+    return L" --bus-lock-timeout " + std::to_wstring(options.busLockTimeoutMs);
+}
+
 void CheckOptions(const ServeOptions& options)
 {
     std::string host;
@@ -248,7 +256,8 @@ int InstallService(const ServeOptions& options, std::ostream& out, std::ostream&
     std::wostringstream interval;
     interval << options.intervalSeconds;
     const std::wstring command = Quoted(exe) + L" service run --listen " +
-                                 Quoted(Wide(options.listen)) + L" --interval " + interval.str();
+                                 Quoted(Wide(options.listen)) + L" --interval " + interval.str() +
+                                 BusLockTimeoutArgument(options);
 
     ServiceHandle manager = OpenManager(SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE);
     RegisterEventLogSource(exe);
