@@ -97,15 +97,27 @@ TEST_F(TlsServe, AnswersOnlyTheRightPasswordOverTls)
 
 TEST_F(TlsServe, RefusesAConfigurationItCannotUse)
 {
-    WriteText(scratch_.Path("bad.yml"), "tls_server_config:\n"
-                                        "  cert_file: missing.crt\n"
-                                        "  key_file: server.key\n");
-    const auto run = tooltest::RunTool(
-        {"serve", "--listen", "127.0.0.1:0", "--web.config.file", scratch_.Path("bad.yml")});
-    EXPECT_EQ(run.exitCode, 2);
-    EXPECT_EQ(run.err, "kwotarv: --web.config.file: " + scratch_.Path("bad.yml") +
-                           ": tls_server_config.cert_file: " + scratch_.Path("missing.crt") +
-                           ": system lib\n");
+    const auto other =
+        tooltest::RunProgram({FindProgram("openssl"), "genpkey", "-algorithm", "ec", "-pkeyopt",
+                              "ec_paramgen_curve:prime256v1", "-out", scratch_.Path("other.key")});
+    ASSERT_EQ(other.exitCode, 0) << other.err;
+    const struct {
+        std::string cert, key, fault;
+    } cases[] = {
+        {"missing.crt", "server.key",
+         "cert_file: " + scratch_.Path("missing.crt") + ": No such file or directory"},
+        {"server.crt", "other.key",
+         "key_file: " + scratch_.Path("other.key") + ": key values mismatch"},
+    };
+    for (const auto& c : cases) {
+        WriteText(scratch_.Path("bad.yml"),
+                  "tls_server_config:\n  cert_file: " + c.cert + "\n  key_file: " + c.key + "\n");
+        const auto run = tooltest::RunTool(
+            {"serve", "--listen", "127.0.0.1:0", "--web.config.file", scratch_.Path("bad.yml")});
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_EQ(run.err, "kwotarv: --web.config.file: " + scratch_.Path("bad.yml") +
+                               ": tls_server_config." + c.fault + "\n");
+    }
 }
 
 TEST_F(TlsServe, PrometheusScrapesOverTlsWithBasicAuth)

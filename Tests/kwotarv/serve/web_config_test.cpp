@@ -50,7 +50,7 @@ TEST(WebConfig, NamesTheKeyAtFault)
         {"web_config: 1\n", "web_config: unknown key"},
         {"http_server_config:\n  http2: false\n", "http_server_config: not supported by kwotarv"},
         {"- tls_server_config\n", "the file: give a mapping of keys to values"},
-        {"tls_server_config: [\n", "not YAML: end of sequence not found (line 2)"},
+        {"tls_server_config: [\n", "not YAML: end of sequence flow not found (line 2)"},
         {"tls_server_config: on\n", "tls_server_config: give a mapping of keys to values"},
         {tls + "  keyfile: b\n", "tls_server_config.keyfile: unknown key"},
         {tls + "  cipher_suites: [TLS_AES_128_GCM_SHA256]\n",
@@ -92,7 +92,7 @@ TEST(WebConfig, NamesTheKeyAtFault)
 
 TEST(BasicAuth, AllowsOnlyAUsersPasswordInTheHeader)
 {
-    kwotarv::BasicAuth auth({{"prometheus", kHash}});
+    kwotarv::BasicAuth auth(std::map<std::string, std::string>{{"prometheus", kHash}});
     const struct {
         const char* authorization;
         bool allowed;
@@ -110,7 +110,7 @@ TEST(BasicAuth, AllowsOnlyAUsersPasswordInTheHeader)
     };
     for (const auto& c : cases)
         EXPECT_EQ(auth.Allows(c.authorization), c.allowed) << c.authorization;
-    EXPECT_TRUE(kwotarv::BasicAuth({}).Allows(""));
+    EXPECT_TRUE(kwotarv::BasicAuth(std::map<std::string, std::string>()).Allows(""));
 }
 
 } // namespace

@@ -8,18 +8,21 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
-#include <climits>
+#include <cstring>
 #include <string>
 
 namespace kwotarv {
 
 namespace {
 
-// The reason of the oldest queued OpenSSL error ("no such file", "key values mismatch").
+// The reason of the oldest queued OpenSSL error ("No such file or directory", "key values
+// mismatch").
 std::string OpenSslError()
 {
     const unsigned long code = ERR_get_error();
     ERR_clear_error();
+    if (ERR_SYSTEM_ERROR(code))
+        return std::strerror(ERR_GET_REASON(code));
     const char* reason = ERR_reason_error_string(code);
     return reason ? reason : "error " + std::to_string(code);
 }
@@ -188,12 +191,10 @@ TlsTransports::TlsTransports(const TlsSettings& settings)
     if (SSL_CTX_use_certificate_chain_file(context, settings.certFile.c_str()) != 1)
         throw WebConfigError("tls_server_config.cert_file: " + settings.certFile + ": " +
                              OpenSslError());
+    // Also refused when it is not the key of the certificate ("key values mismatch").
     if (SSL_CTX_use_PrivateKey_file(context, settings.keyFile.c_str(), SSL_FILETYPE_PEM) != 1)
         throw WebConfigError("tls_server_config.key_file: " + settings.keyFile + ": " +
                              OpenSslError());
-    if (SSL_CTX_check_private_key(context) != 1)
-        throw WebConfigError("tls_server_config.key_file: " + settings.keyFile +
-                             ": not the key of cert_file (" + OpenSslError() + ")");
     SetClientAuth(context, settings);
 }
 
