@@ -95,6 +95,22 @@ TEST_F(TlsServe, AnswersOnlyTheRightPasswordOverTls)
     EXPECT_EQ(serve.Process().Stop(), 0) << serve.Err();
 }
 
+TEST_F(TlsServe, AsksForAClientCertificateWhenConfigured)
+{
+    // The self-signed certificate is its own authority: the client shows it too.
+    WriteText(scratch_.Path("clients.yml"), "tls_server_config:\n"
+                                            "  cert_file: server.crt\n"
+                                            "  key_file: server.key\n"
+                                            "  client_auth_type: RequireAndVerifyClientCert\n"
+                                            "  client_ca_file: server.crt\n");
+    ServeProcess serve({"--web.config.file", scratch_.Path("clients.yml")}, scratch_.Path(""));
+    const std::vector<std::string> certificate = {"--cert", scratch_.Path("server.crt"), "--key",
+                                                  scratch_.Path("server.key")};
+    EXPECT_EQ(Curl(serve.Port(), certificate, "https"), "200");
+    EXPECT_EQ(Curl(serve.Port(), {}, "https"), "000");
+    EXPECT_EQ(Curl(serve.Port(), certificate, "https"), "200");
+}
+
 TEST_F(TlsServe, RefusesAConfigurationItCannotUse)
 {
     const auto other =

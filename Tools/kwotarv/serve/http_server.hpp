@@ -25,10 +25,11 @@
 namespace kwotarv {
 
 struct HttpRequest {
-    std::string method;        // "GET", "HEAD", ...
-    std::string path;          // the target up to '?'
-    std::string query;         // after '?', undecoded
-    std::string authorization; // the Authorization header's value, if any
+    std::string method; // "GET", "HEAD", ...
+    std::string path;   // the target up to '?'
+    std::string query;  // after '?', undecoded
+    // The Authorization header's value, if any.
+    std::string authorization;
 };
 
 struct HttpResponse {

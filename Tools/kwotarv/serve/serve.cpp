@@ -22,7 +22,7 @@ struct WebSecurity {
     std::function<bool(const HttpRequest&)> allows = [](const HttpRequest&) { return true; };
 };
 
-WebSecurity LoadWebSecurity(const std::string& path)
+WebSecurity LoadWebSecurity([[maybe_unused]] const std::string& path)
 {
     WebSecurity security;
 #if !defined(_WIN32)

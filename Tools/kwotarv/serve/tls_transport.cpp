@@ -143,35 +143,24 @@ int AcceptAnyCertificate(int, X509_STORE_CTX*)
 
 void SetClientAuth(SSL_CTX* context, const TlsSettings& settings)
 {
-    const char* where = "tls_server_config.client_ca_file";
     if (!settings.clientCaFile.empty()) {
         STACK_OF(X509_NAME)* names = SSL_load_client_CA_file(settings.clientCaFile.c_str());
         if (names == nullptr ||
             SSL_CTX_load_verify_locations(context, settings.clientCaFile.c_str(), nullptr) != 1) {
             sk_X509_NAME_pop_free(names, X509_NAME_free);
-            throw WebConfigError(std::string(where) + ": " + settings.clientCaFile +
+            throw WebConfigError("tls_server_config.client_ca_file: " + settings.clientCaFile +
                                  ": no certificate authorities (" + OpenSslError() + ")");
         }
         SSL_CTX_set_client_CA_list(context, names);
     }
-    const int required = SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT;
-    switch (settings.clientAuth) {
-    case ClientAuth::None:
-        SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
-        break;
-    case ClientAuth::Request:
-        SSL_CTX_set_verify(context, SSL_VERIFY_PEER, AcceptAnyCertificate);
-        break;
-    case ClientAuth::RequireAny:
-        SSL_CTX_set_verify(context, required, AcceptAnyCertificate);
-        break;
-    case ClientAuth::VerifyIfGiven:
-        SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
-        break;
-    case ClientAuth::RequireAndVerify:
-        SSL_CTX_set_verify(context, required, nullptr);
-        break;
-    }
+    const ClientAuth auth = settings.clientAuth;
+    const bool asks = auth != ClientAuth::None;
+    const bool demands = auth == ClientAuth::RequireAny || auth == ClientAuth::RequireAndVerify;
+    const bool checks = auth == ClientAuth::VerifyIfGiven || auth == ClientAuth::RequireAndVerify;
+    const int mode = !asks     ? SSL_VERIFY_NONE
+                     : demands ? SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT
+                               : SSL_VERIFY_PEER;
+    SSL_CTX_set_verify(context, mode, asks && !checks ? AcceptAnyCertificate : nullptr);
 }
 
 } // namespace
