@@ -52,6 +52,7 @@ TEST(WebConfig, NamesTheKeyAtFault)
         {"- tls_server_config\n", "the file: give a mapping of keys to values"},
         {"tls_server_config: [\n", "not YAML: end of sequence flow not found (line 2)"},
         {"tls_server_config: on\n", "tls_server_config: give a mapping of keys to values"},
+        {"? [a, b]\n: c\n", "not YAML: bad conversion (line 1)"},
         {tls + "  keyfile: b\n", "tls_server_config.keyfile: unknown key"},
         {tls + "  cipher_suites: [TLS_AES_128_GCM_SHA256]\n",
          "tls_server_config.cipher_suites: not supported by kwotarv"},

@@ -5,6 +5,7 @@
 #include <yaml-cpp/yaml.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -162,21 +163,19 @@ std::map<std::string, std::string> ReadUsers(const YAML::Node& node)
 
 WebConfig ParseWebConfig(const std::string& text, const std::string& directory)
 {
-    YAML::Node root;
+    WebConfig config;
     try {
-        root = YAML::Load(text);
-    } catch (const YAML::Exception& error) {
+        EachKey(YAML::Load(text), "", {"tls_server_config", "basic_auth_users"},
+                [&](const std::string& key, const YAML::Node& value, const std::string&) {
+                    if (key == "basic_auth_users")
+                        config.basicAuthUsers = ReadUsers(value);
+                    else if (!value.IsNull() && !(value.IsMap() && value.size() == 0))
+                        config.tls = ReadTls(value, directory);
+                });
+    } catch (const YAML::Exception& error) { // not YAML, or a key that is not a name
         throw WebConfigError("not YAML: " + error.msg + " (line " +
                              std::to_string(error.mark.line + 1) + ")");
     }
-    WebConfig config;
-    EachKey(root, "", {"tls_server_config", "basic_auth_users"},
-            [&](const std::string& key, const YAML::Node& value, const std::string&) {
-                if (key == "basic_auth_users")
-                    config.basicAuthUsers = ReadUsers(value);
-                else if (!value.IsNull() && !(value.IsMap() && value.size() == 0))
-                    config.tls = ReadTls(value, directory);
-            });
     return config;
 }
 
