@@ -12,6 +12,8 @@ job=${1:-test}
 demo_packages=(
   cmake ninja-build g++ pkg-config
   nlohmann-json3-dev libcli11-dev
+  # serve's web configuration file: TLS, bcrypt password checks, the YAML parser.
+  libssl-dev libcrypt-dev libyaml-cpp-dev
 )
 
 # The test suite: GoogleTest, the real driver images (mingw-w64 for x86 and x64, the image
@@ -31,6 +33,8 @@ test_packages=(
   libcpp-httplib-dev prometheus prometheus-alertmanager prometheus-node-exporter chromium
   wine wine32:i386 wine64
   libbenchmark-dev
+  # The TLS tests: their certificates, and curl as the HTTPS client.
+  openssl curl
 )
 # Foreign architectures the test packages need (name:arch entries above).
 test_architectures=(i386)

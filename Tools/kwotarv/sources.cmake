@@ -4,12 +4,15 @@
 #   commands/  read, info, ioctl, check, the Prometheus export, the session and its pacing
 #   client/    the device interface, the request client, the info block, the chip table, names
 #   output/    text and JSON reports
-#   serve/     the HTTP server, the sensor monitor, metrics, history, atomic files, the dashboard
+#   serve/     the HTTP server and its transports, the sensor monitor, metrics, history, atomic
+#              files, the dashboard, the web configuration file (TLS, basic auth)
 #   backends/  the back-end interface, the simulated machine, the Windows device, the demo board
 #   windows/   the service, its event log source (message table service_events.mc), the console
 # KWO_TOOL_SOURCES is what both builds compile besides the chip table (KWO_TOOL_CHIP_SOURCES,
 # the host build's library kwotarv_chips, chip_table.cmake); KWO_TOOL_SIMULATOR_SOURCES and
-# KWO_TOOL_WINDOWS_SOURCES are each platform's own. KWO_TOOL_MAIN is the program's entry point.
+# KWO_TOOL_WINDOWS_SOURCES are each platform's own. KWO_TOOL_WEB_SOURCES, the web configuration
+# file with TLS and basic auth, are the host build's only (OpenSSL, libcrypt and yaml-cpp are not
+# there for mingw-w64). KWO_TOOL_MAIN is the program's entry point.
 # The dashboard page is compiled in from serve/dashboard/dashboard.html (a C++ raw string,
 # generated at configure time into the including directory's binary directory).
 set(KWO_TOOL_DIR ${CMAKE_CURRENT_LIST_DIR})
@@ -56,7 +59,13 @@ set(KWO_TOOL_SOURCES
     ${KWO_TOOL_DIR}/serve/sensor_monitor.cpp
     ${KWO_TOOL_DIR}/serve/serve.cpp
     ${KWO_TOOL_DIR}/serve/site.cpp
+    ${KWO_TOOL_DIR}/serve/transport.cpp
     ${KWO_DASHBOARD_SOURCE})
+
+set(KWO_TOOL_WEB_SOURCES
+    ${KWO_TOOL_DIR}/serve/basic_auth.cpp
+    ${KWO_TOOL_DIR}/serve/tls_transport.cpp
+    ${KWO_TOOL_DIR}/serve/web_config.cpp)
 
 set(KWO_TOOL_SIMULATOR_SOURCES
     ${KWO_TOOL_DIR}/backends/simulated_bus_mutex.cpp

@@ -1,6 +1,7 @@
 // kwotarv.exe's serve and service under Wine: the Windows HTTP server (Winsock), the metrics
 // without a device (Wine has no KwoTarv driver), and the service installed, started by
-// Wine's service control manager, answering, stopped and removed, with its event source.
+// Wine's service control manager, answering, stopped and removed, with its event source; the
+// web configuration file refused.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -119,6 +120,22 @@ TEST_F(WindowsServe, ServesMetricsWithoutTheDeviceAndRunsAsAService)
 
     // 'service run' outside the service control manager is a usage error.
     EXPECT_EQ(Wine({KWOTARV_WINDOWS_TOOL, "service", "run"}), 2);
+
+    // The Windows build has no TLS library: a web configuration file is refused by serve and
+    // by the service's installation alike.
+    tooltest::WriteText(scratch_.Path("web.yml"), "basic_auth_users:\n");
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"serve"}, std::vector<std::string>{"service", "install"}}) {
+        std::vector<std::string> args{KWOTARV_WINDOWS_TOOL};
+        args.insert(args.end(), command.begin(), command.end());
+        args.insert(args.end(), {"--listen", listen, "--web.config.file", "web.yml"});
+        EXPECT_EQ(Wine(args), 2) << command.front();
+        EXPECT_NE(tooltest::ReadText(scratch_.Path("wine.err"))
+                      .find("kwotarv: --web.config.file: TLS and basic auth are not available "
+                            "in the Windows build"),
+                  std::string::npos)
+            << tooltest::ReadText(scratch_.Path("wine.err"));
+    }
 #endif
 }
 

@@ -83,11 +83,12 @@ ServeProcess::ServeProcess(const std::vector<std::string>& args, const std::stri
         argv.push_back(arg);
     argv.insert(argv.end(), args.begin(), args.end());
     process_ = std::make_unique<PeerProcess>(argv, outFile_, errFile_, std::move(extraEnv));
-    const std::string marker = "serving http://127.0.0.1:";
+    const std::string marker = "://127.0.0.1:"; // after "serving http" or "serving https"
     WaitUntil(
         [&] {
             const std::string out = Out();
-            const size_t at = out.find(marker);
+            const size_t serving = out.find("serving http");
+            const size_t at = serving == std::string::npos ? serving : out.find(marker, serving);
             if (at == std::string::npos)
                 return !process_->Running();
             port_ = static_cast<uint16_t>(std::stoi(out.substr(at + marker.size())));

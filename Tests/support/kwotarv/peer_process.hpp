@@ -39,7 +39,7 @@ class PeerProcess {
 };
 
 // `kwotarv serve --listen 127.0.0.1:0` with the given extra arguments; waits for the address
-// it prints. `command` runs another build of the tool (["wine", "kwotarv.exe"]).
+// it prints (http or https). `command` runs another build of the tool (["wine", "kwotarv.exe"]).
 class ServeProcess {
   public:
     ServeProcess(const std::vector<std::string>& args, const std::string& dir,

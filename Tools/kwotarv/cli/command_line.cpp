@@ -138,6 +138,11 @@ void AddServeOptions(CLI::App* command, ServeOptions& options)
         ->add_option("--interval", options.intervalSeconds,
                      "Seconds between the dashboard's readings (default 2)")
         ->type_name("SECONDS");
+    command
+        ->add_option("--web.config.file", options.webConfigFile,
+                     "YAML file with TLS (tls_server_config) and basic auth (basic_auth_users), "
+                     "as Prometheus exporters read it; not in the Windows build")
+        ->type_name("FILE");
 }
 
 // read's --format and --output, serve and (Windows) service.

@@ -1,8 +1,9 @@
 // The HTTP server of `kwotarv serve`: BSD sockets on Linux, Winsock on Windows, behind a few
-// small shims. Requests carry no body (the endpoints only answer GET and HEAD), so a connection
-// goes through four phases: reading the request head, waiting for its handler, writing the
-// answer, and draining what the client still sends before the socket is closed (so the answer
-// is not cut off by a reset).
+// small shims; a connection's bytes go through its transport (transport.hpp). Requests carry
+// no body (the endpoints only answer GET and HEAD), so a connection goes through five phases:
+// the transport's handshake (nothing for plain HTTP), reading the request head, waiting for its
+// handler, writing the answer, and draining what the client still sends before the socket is
+// closed (so the answer is not cut off by a reset).
 #include "serve/http_server.hpp"
 
 #include <algorithm>
@@ -33,8 +34,6 @@ using Clock = std::chrono::steady_clock;
 #if defined(_WIN32)
 using NativeSocket = SOCKET;
 using PollFd = WSAPOLLFD;
-constexpr int kSendFlags = 0;
-constexpr int kShutdownSend = SD_SEND;
 
 void CloseSocket(intptr_t s)
 {
@@ -48,11 +47,6 @@ void SetNonBlocking(intptr_t s)
 {
     u_long on = 1;
     ioctlsocket(static_cast<NativeSocket>(s), FIONBIO, &on);
-}
-bool WouldBlock()
-{
-    const int error = WSAGetLastError();
-    return error == WSAEWOULDBLOCK || error == WSAEINTR;
 }
 void StartSockets()
 {
@@ -74,8 +68,6 @@ std::string LastSocketError()
 #else
 using NativeSocket = int;
 using PollFd = pollfd;
-constexpr int kSendFlags = MSG_NOSIGNAL;
-constexpr int kShutdownSend = SHUT_WR;
 
 void CloseSocket(intptr_t s)
 {
@@ -89,10 +81,6 @@ void SetNonBlocking(intptr_t s)
 {
     const int flags = fcntl(static_cast<NativeSocket>(s), F_GETFL, 0);
     fcntl(static_cast<NativeSocket>(s), F_SETFL, flags | O_NONBLOCK);
-}
-bool WouldBlock()
-{
-    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
 }
 void StartSockets() {}
 bool InvalidSocket(NativeSocket s)
@@ -187,6 +175,8 @@ std::string ReasonPhrase(int status)
         return "OK";
     case 400:
         return "Bad Request";
+    case 401:
+        return "Unauthorized";
     case 404:
         return "Not Found";
     case 405:
@@ -243,8 +233,8 @@ int ParseRequestLine(const std::string& line, HttpRequest& request)
 }
 
 // The header fields between `pos` and `end`: well formed, and no body announced; an error
-// status when not.
-int CheckHeaderFields(const std::string& head, size_t pos, size_t end)
+// status when not. The first Authorization field goes to `request`.
+int CheckHeaderFields(const std::string& head, size_t pos, size_t end, HttpRequest& request)
 {
     while (pos < end) {
         const size_t next = head.find("\r\n", pos);
@@ -256,6 +246,8 @@ int CheckHeaderFields(const std::string& head, size_t pos, size_t end)
             return 400;
         const std::string name = Lower(field.substr(0, colon));
         const std::string value = Trim(field.substr(colon + 1));
+        if (name == "authorization" && request.authorization.empty())
+            request.authorization = value;
         if (name == "transfer-encoding")
             return 413;
         if (name == "content-length") {
@@ -287,7 +279,7 @@ ParsedHead ParseRequestHead(const std::string& head, size_t maxHeadBytes)
     HttpRequest request;
     parsed.error = ParseRequestLine(head.substr(0, lineEnd), request);
     if (parsed.error == 0)
-        parsed.error = CheckHeaderFields(head, lineEnd + 2, end);
+        parsed.error = CheckHeaderFields(head, lineEnd + 2, end, request);
     if (parsed.error == 0)
         parsed.request = std::move(request);
     return parsed;
@@ -310,17 +302,21 @@ std::string SerializeResponse(const HttpResponse& response, bool head)
 }
 
 struct HttpServer::Connection {
-    enum class Phase { Reading, Handling, Writing, Draining };
+    enum class Phase { Handshaking, Reading, Handling, Writing, Draining };
     Socket socket = -1;
-    Phase phase = Phase::Reading;
+    std::unique_ptr<Transport> transport;
+    IoResult::Status wait = IoResult::Status::Done; // what the transport last waited for
+    Phase phase = Phase::Handshaking;
     std::string data; // the head as it arrives, then the answer
     size_t sent = 0;
     size_t drained = 0;
     Clock::time_point deadline;
 };
 
-HttpServer::HttpServer(HttpHandler handler, HttpLimits limits)
-    : handler_(std::move(handler)), limits_(limits)
+HttpServer::HttpServer(HttpHandler handler, HttpLimits limits,
+                       std::shared_ptr<const TransportFactory> transports)
+    : handler_(std::move(handler)), limits_(limits),
+      transports_(transports ? std::move(transports) : std::make_shared<PlainTransports>())
 {
 }
 
@@ -428,7 +424,9 @@ void HttpServer::Run(const std::function<bool()>& stop)
         for (auto& [id, c] : connections) {
             if (c.phase == Phase::Handling)
                 continue;
-            const short events = c.phase == Phase::Writing ? POLLOUT : POLLIN;
+            short events = c.phase == Phase::Writing ? POLLOUT : POLLIN;
+            if (c.wait != IoResult::Status::Done) // a TLS session may need the other way
+                events = c.wait == IoResult::Status::WantWrite ? POLLOUT : POLLIN;
             fds.push_back({static_cast<NativeSocket>(c.socket), events, 0});
             ids.push_back(id);
         }
@@ -448,7 +446,9 @@ void HttpServer::Run(const std::function<bool()>& stop)
             auto it = connections.find(ids[i - 2]);
             if (it == connections.end())
                 continue;
-            if (it->second.phase == Phase::Reading)
+            if (it->second.phase == Phase::Handshaking)
+                Handshake(connections, it);
+            else if (it->second.phase == Phase::Reading)
                 ReadHead(connections, it);
             else if (it->second.phase == Phase::Writing)
                 WriteAnswer(connections, it);
@@ -480,6 +480,7 @@ void HttpServer::StartWriting(Connection& c, std::string bytes)
     c.phase = Connection::Phase::Writing;
     c.data = std::move(bytes);
     c.sent = 0;
+    c.wait = IoResult::Status::Done;
     c.deadline = Clock::now() + limits_.writeTimeout;
 }
 
@@ -496,8 +497,25 @@ void HttpServer::Accept(Connections& connections)
         SetNonBlocking(static_cast<intptr_t>(s));
         Connection c;
         c.socket = static_cast<intptr_t>(s);
-        c.deadline = Clock::now() + limits_.readTimeout;
-        connections.emplace(nextId_++, std::move(c));
+        c.transport = transports_->Open(c.socket);
+        c.deadline = Clock::now() + limits_.readTimeout; // the handshake's and the head's
+        Handshake(connections, connections.emplace(nextId_++, std::move(c)).first);
+    }
+}
+
+// Goes on with the transport's handshake (done at once for plain HTTP); one that fails, plain
+// HTTP sent to a TLS port among them, closes the connection.
+void HttpServer::Handshake(Connections& connections, Connections::iterator it)
+{
+    Connection& c = it->second;
+    const IoResult result = c.transport->Handshake();
+    c.wait = result.status;
+    if (result.status == IoResult::Status::Closed) {
+        CloseConnection(connections, it);
+    } else if (result.status == IoResult::Status::Done) {
+        c.phase = Connection::Phase::Reading;
+        if (c.transport->Pending())
+            ReadHead(connections, it);
     }
 }
 
@@ -507,18 +525,23 @@ void HttpServer::ReadHead(Connections& connections, Connections::iterator it)
 {
     Connection& c = it->second;
     char buffer[4096];
-    const size_t room = std::min(sizeof buffer, limits_.maxHeadBytes + 1 - c.data.size());
-    const auto n = recv(static_cast<NativeSocket>(c.socket), buffer, static_cast<int>(room), 0);
-    if (n == 0 || (n < 0 && !WouldBlock())) {
-        CloseConnection(connections, it); // the client went away
-        return;
+    for (;;) { // more than one read only while a TLS session holds decoded bytes
+        const size_t room = std::min(sizeof buffer, limits_.maxHeadBytes + 1 - c.data.size());
+        const IoResult result = c.transport->Read(buffer, room);
+        c.wait = result.status;
+        if (result.status == IoResult::Status::Closed) {
+            CloseConnection(connections, it); // the client went away
+            return;
+        }
+        if (result.status != IoResult::Status::Done)
+            return;
+        c.data.append(buffer, result.bytes);
+        const bool complete = c.data.find("\r\n\r\n") != std::string::npos;
+        if (complete || c.data.size() >= limits_.maxHeadBytes)
+            break;
+        if (!c.transport->Pending())
+            return;
     }
-    if (n < 0)
-        return;
-    c.data.append(buffer, static_cast<size_t>(n));
-    const bool complete = c.data.find("\r\n\r\n") != std::string::npos;
-    if (!complete && c.data.size() < limits_.maxHeadBytes)
-        return;
     ParsedHead parsed = ParseRequestHead(c.data, limits_.maxHeadBytes);
     if (parsed.error != 0) {
         StartWriting(c, ErrorResponse(parsed.error));
@@ -539,16 +562,16 @@ void HttpServer::WriteAnswer(Connections& connections, Connections::iterator it)
 {
     Connection& c = it->second;
     const size_t chunk = std::min<size_t>(c.data.size() - c.sent, 1 << 16);
-    const auto n = send(static_cast<NativeSocket>(c.socket), c.data.data() + c.sent,
-                        static_cast<int>(chunk), kSendFlags);
-    if (n < 0 && !WouldBlock()) {
+    const IoResult result = c.transport->Write(c.data.data() + c.sent, chunk);
+    c.wait = result.status;
+    if (result.status == IoResult::Status::Closed) {
         CloseConnection(connections, it);
         return;
     }
-    if (n > 0)
-        c.sent += static_cast<size_t>(n);
+    c.sent += result.bytes;
     if (c.sent == c.data.size()) {
-        shutdown(static_cast<NativeSocket>(c.socket), kShutdownSend);
+        c.transport->CloseSending();
+        c.wait = IoResult::Status::Done;
         c.phase = Connection::Phase::Draining;
         c.data.clear();
         c.deadline = Clock::now() + kDrainTime;
@@ -559,9 +582,8 @@ void HttpServer::Drain(Connections& connections, Connections::iterator it)
 {
     Connection& c = it->second;
     char buffer[4096];
-    const auto n = recv(static_cast<NativeSocket>(c.socket), buffer, sizeof buffer, 0);
-    if (n == 0 || (n < 0 && !WouldBlock()) ||
-        (c.drained += std::max<ptrdiff_t>(n, 0)) > kDrainBytes)
+    const IoResult result = c.transport->Discard(buffer, sizeof buffer);
+    if (result.status == IoResult::Status::Closed || (c.drained += result.bytes) > kDrainBytes)
         CloseConnection(connections, it);
 }
 

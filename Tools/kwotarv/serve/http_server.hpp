@@ -13,11 +13,14 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "serve/transport.hpp"
 
 namespace kwotarv {
 
@@ -25,6 +28,8 @@ struct HttpRequest {
     std::string method; // "GET", "HEAD", ...
     std::string path;   // the target up to '?'
     std::string query;  // after '?', undecoded
+    // The Authorization header's value, if any.
+    std::string authorization;
 };
 
 struct HttpResponse {
@@ -64,7 +69,10 @@ std::string ReasonPhrase(int status);
 
 class HttpServer {
   public:
-    HttpServer(HttpHandler handler, HttpLimits limits = {});
+    // `transports` carries each connection's bytes (plain HTTP when null); a TLS handshake
+    // counts against the head's deadline.
+    HttpServer(HttpHandler handler, HttpLimits limits = {},
+               std::shared_ptr<const TransportFactory> transports = nullptr);
     ~HttpServer();
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
@@ -74,6 +82,8 @@ class HttpServer {
     // The address actually bound, "127.0.0.1:40123" ("[::1]:40123" for IPv6).
     std::string BoundAddress() const { return bound_; }
     uint16_t BoundPort() const { return boundPort_; }
+    // "http" or "https".
+    const char* Scheme() const { return transports_->Scheme(); }
 
     // Serves until `stop` returns true (checked several times a second), then closes every
     // connection and returns.
@@ -95,6 +105,7 @@ class HttpServer {
     using Connections = std::map<uint64_t, Connection>;
     void TakeAnswers(Connections& connections);
     void Accept(Connections& connections);
+    void Handshake(Connections& connections, Connections::iterator it);
     void ReadHead(Connections& connections, Connections::iterator it);
     void WriteAnswer(Connections& connections, Connections::iterator it);
     void Drain(Connections& connections, Connections::iterator it);
@@ -110,6 +121,7 @@ class HttpServer {
 
     HttpHandler handler_;
     HttpLimits limits_;
+    std::shared_ptr<const TransportFactory> transports_;
     Socket listener_ = -1;
     Socket wakeup_ = -1; // a UDP socket connected to itself: workers wake the poll loop
     std::string bound_;

@@ -5,8 +5,64 @@
 
 #include "commands/watch_pacing.hpp"
 #include "serve/site.hpp"
+#if !defined(_WIN32)
+#include "serve/basic_auth.hpp"
+#include "serve/tls_transport.hpp"
+#include "serve/web_config.hpp"
+#endif
 
 namespace kwotarv {
+
+namespace {
+
+// What the web configuration file asks for: each connection's transport and a check of each
+// request's credentials (run by the server's workers).
+struct WebSecurity {
+    std::shared_ptr<const TransportFactory> transports; // null: plain HTTP
+    std::function<bool(const HttpRequest&)> allows = [](const HttpRequest&) { return true; };
+};
+
+WebSecurity LoadWebSecurity([[maybe_unused]] const std::string& path)
+{
+    WebSecurity security;
+#if !defined(_WIN32)
+    if (path.empty())
+        return security;
+    try {
+        const WebConfig config = LoadWebConfig(path);
+        if (config.tls)
+            security.transports = std::make_shared<TlsTransports>(*config.tls);
+        auto auth = std::make_shared<BasicAuth>(config.basicAuthUsers);
+        security.allows = [auth](const HttpRequest& request) {
+            return auth->Allows(request.authorization);
+        };
+    } catch (const WebConfigError& error) {
+        throw ToolError("--web.config.file: " + path + ": " + error.what(), kExitUsage);
+    }
+#endif
+    return security;
+}
+
+HttpResponse Unauthorized()
+{
+    HttpResponse response;
+    response.status = 401;
+    response.body = ReasonPhrase(401) + "\n";
+    response.headers = {{"WWW-Authenticate", "Basic"}};
+    return response;
+}
+
+} // namespace
+
+void CheckWebConfigSupported([[maybe_unused]] const ServeOptions& options)
+{
+#if defined(_WIN32)
+    if (!options.webConfigFile.empty())
+        throw ToolError("--web.config.file: TLS and basic auth are not available in the Windows "
+                        "build; serve plain HTTP on 127.0.0.1 behind a TLS proxy instead",
+                        kExitUsage);
+#endif
+}
 
 int RunServe(Backend& backend, const ServeOptions& options, std::ostream& out, std::ostream& err,
              const std::function<void(const Sample&)>& onReading)
@@ -20,6 +76,8 @@ int RunServe(Backend& backend, const ServeOptions& options, std::ostream& out, s
     if (!(options.intervalSeconds >= kMinIntervalSeconds &&
           options.intervalSeconds <= kMaxIntervalSeconds))
         throw ToolError("--interval: give seconds from 0.2 to 3600", kExitUsage);
+    CheckWebConfigSupported(options);
+    const WebSecurity security = LoadWebSecurity(options.webConfigFile);
 
     SensorMonitor monitor(backend, backend.HotPlugHook(), options.busLockTimeoutMs);
     History history(HistoryCapacity(options.intervalSeconds, kHistorySeconds));
@@ -35,13 +93,17 @@ int RunServe(Backend& backend, const ServeOptions& options, std::ostream& out, s
         onReading(first);
     history.Add(std::move(first));
 
-    HttpServer server([&site](const HttpRequest& request) { return site.Handle(request); });
+    HttpServer server(
+        [&site, &security](const HttpRequest& request) {
+            return security.allows(request) ? site.Handle(request) : Unauthorized();
+        },
+        {}, security.transports);
     try {
         server.Listen(host, port);
     } catch (const std::exception& error) {
         throw ToolError(std::string("--listen: ") + error.what(), kExitFailure);
     }
-    out << "kwotarv: serving http://" << server.BoundAddress()
+    out << "kwotarv: serving " << server.Scheme() << "://" << server.BoundAddress()
         << "/ (dashboard), /metrics (Prometheus), /api/readings" << std::endl;
     err.flush();
 

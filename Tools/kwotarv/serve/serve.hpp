@@ -16,12 +16,17 @@ struct ServeOptions {
     std::string listen = "127.0.0.1:9788";
     double intervalSeconds = 2.0; // the sampler's pace and the dashboard's refresh
     uint32_t busLockTimeoutMs = kDefaultBusLockTimeoutMs; // --bus-lock-timeout
+    std::string webConfigFile; // --web.config.file: TLS and basic auth; empty: plain HTTP
 };
 
 inline constexpr double kMinIntervalSeconds = 0.2;
 inline constexpr double kMaxIntervalSeconds = 3600;
 // How far back the history reaches.
 inline constexpr double kHistorySeconds = 15 * 60;
+
+// The Windows build has no TLS library: there a web configuration file is a usage error
+// (ToolError, exit 2). Nothing to check elsewhere.
+void CheckWebConfigSupported(const ServeOptions& options);
 
 // Serves until StopRequested(); the back end's hot-plug hook runs before every reading. The
 // address it listens on is printed to `out` once it does; progress and problems go to `err`.

@@ -107,6 +107,7 @@ void CheckOptions(const ServeOptions& options)
     if (!(options.intervalSeconds >= kMinIntervalSeconds &&
           options.intervalSeconds <= kMaxIntervalSeconds))
         throw ToolError("--interval: give seconds from 0.2 to 3600", kExitUsage);
+    CheckWebConfigSupported(options);
 }
 
 // ---- the service process --------------------------------------------------------------------
