@@ -44,7 +44,7 @@ struct HttpLimits {
     // Open at once (fewer when the descriptor limit does not allow as many); more are answered 503.
     size_t maxConnections = 8192;
     // Open at once from one client address (IPv6: one /64); more are answered 503.
-    size_t maxPerClient = 64;
+    size_t maxPerClient = 256;
     size_t maxHeadBytes = 8192;                   // request line and headers; no body accepted
     std::chrono::milliseconds readTimeout{5000};  // to receive the whole request head
     std::chrono::milliseconds writeTimeout{5000}; // to send the whole answer
