@@ -90,12 +90,6 @@ void SetV6Only(NativeSocket s)
     DWORD on = 1;
     setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&on), sizeof on);
 }
-std::tm UtcTime(std::time_t time)
-{
-    std::tm out{};
-    gmtime_s(&out, &time);
-    return out;
-}
 #else
 using NativeSocket = int;
 using PollFd = pollfd;
@@ -154,12 +148,6 @@ void SetV6Only(NativeSocket s)
 {
     int on = 1;
     setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
-}
-std::tm UtcTime(std::time_t time)
-{
-    std::tm out{};
-    gmtime_r(&time, &out);
-    return out;
 }
 #endif
 
@@ -318,10 +306,17 @@ std::string HttpDate(std::time_t time)
     static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    const std::tm t = UtcTime(time);
+    using namespace std::chrono;
+    const sys_seconds at{seconds(time)};
+    const sys_days day = floor<days>(at);
+    const year_month_day date{day};
+    const hh_mm_ss clock{at - day};
     char text[32];
-    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[t.tm_wday],
-                  t.tm_mday, kMonths[t.tm_mon], t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
+    std::snprintf(
+        text, sizeof text, "%s, %02u %s %04d %02d:%02d:%02d GMT", kDays[weekday(day).c_encoding()],
+        static_cast<unsigned>(date.day()), kMonths[static_cast<unsigned>(date.month()) - 1],
+        static_cast<int>(date.year()), static_cast<int>(clock.hours().count()),
+        static_cast<int>(clock.minutes().count()), static_cast<int>(clock.seconds().count()));
     return text;
 }
 
