@@ -211,10 +211,11 @@ TEST_F(HostileClientsTest, RunningOutOfDescriptorsNeitherSpinsNorSticks)
 TEST_F(HostileClientsTest, AFullServerAnswers503)
 {
     // 48 descriptors leave room for 24 connections; the limit is set before the server starts.
+    // Connections are accepted in the order they were made, so the last one finds it full.
     ServeProcess serve({}, scratch_.Path(""),
                        {"/bin/sh", "-c", "ulimit -n 48 && exec \"$0\" \"$@\"", KWOTARV_TOOL});
     std::vector<int> idle;
-    for (int i = 0; i < 24; ++i)
+    for (int i = 0; i < 30; ++i)
         idle.push_back(ConnectFrom("127.0.0.4", serve.Port()));
     std::this_thread::sleep_for(300ms);
     const std::string full = Exchange(serve.Port(), "GET /metrics HTTP/1.1\r\nHost: a\r\n\r\n");
