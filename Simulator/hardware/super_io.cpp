@@ -360,6 +360,12 @@ void SuperIo::ClearRecords()
     violations_ = 0;
 }
 
+void SuperIo::ForgetWrites()
+{
+    std::vector<ConfigWrite>().swap(configWrites_);
+    std::vector<HwmWrite>().swap(hwmWrites_);
+}
+
 // ---- PortDevice ----------------------------------------------------------------------------
 
 bool SuperIo::Decodes(uint16_t port) const

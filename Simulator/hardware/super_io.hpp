@@ -143,6 +143,9 @@ class SuperIo : public PortDevice {
     // Protocol violations seen (each one also reported through sim::faults).
     uint64_t ProtocolViolations() const { return violations_; }
     void ClearRecords();
+    // Forgets the configuration and HWM write logs, keeping the counters and the activation
+    // writes, so that a long-running program's logs do not grow without end.
+    void ForgetWrites();
 
     // PortDevice
     bool Decodes(uint16_t port) const override;

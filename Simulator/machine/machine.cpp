@@ -198,6 +198,14 @@ void Machine::CloseDevice()
         state_->handle.Close();
 }
 
+void Machine::ForgetRecords()
+{
+    pool::ForgetHistory();
+    debug::Clear();
+    if (state_ && state_->chip != nullptr)
+        state_->chip->ForgetWrites();
+}
+
 bool Machine::DevicePresent() const
 {
     return state_ && !state_->poweredOff && state_->deviceAdded;

@@ -94,6 +94,10 @@ class Machine {
     // both do nothing when the handle is already in that state.
     uint32_t OpenDevice();
     void CloseDevice();
+    // Forgets what the simulated pool, chip and debugger recorded for tests (every allocation,
+    // register write and DbgPrint line), which a long-running program never reads and would
+    // keep without end.
+    void ForgetRecords();
 
     // Hot plug, as when the device disappears from its bus and comes back. Unplug sends the
     // surprise removal, closes the handle (as an application does on the removal notice), sends

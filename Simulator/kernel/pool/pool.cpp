@@ -158,6 +158,12 @@ void ClearFaults()
     gFailTags.clear();
 }
 
+void ForgetHistory()
+{
+    std::lock_guard guard(gLock);
+    std::vector<Allocation>().swap(gHistory);
+}
+
 void Reset()
 {
     std::lock_guard guard(gLock);

@@ -46,6 +46,10 @@ void FailNthAllocation(uint64_t n);
 void FailTag(const std::string& tag);
 void ClearFaults();
 
+// Forgets the allocation history only: outstanding allocations, counters, tags and faults stay.
+// A long-running program calls it so that the history does not grow without end.
+void ForgetHistory();
+
 // Forgets every allocation (freeing the memory) and clears faults and counters.
 void Reset();
 

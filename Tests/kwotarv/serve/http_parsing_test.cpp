@@ -46,9 +46,74 @@ TEST(HttpHead, RejectsWhatItCannotServe)
         EXPECT_EQ(ParseRequestHead(c.head, 8192).error, c.status) << c.head;
 }
 
+TEST(HttpHead, HostAndFieldValuesAreChecked)
+{
+    using namespace std::string_literals;
+    const struct {
+        std::string head;
+        int status;
+        const char* host;
+    } cases[] = {
+        {"GET / HTTP/1.1\r\n\r\n", 400, ""}, // HTTP/1.1 requires Host
+        {"GET / HTTP/1.0\r\n\r\n", 0, ""},
+        {"GET / HTTP/1.1\r\nHost: a\r\nHOST: a\r\n\r\n", 400, ""}, // only one
+        {"GET / HTTP/1.1\r\nhost: Example.ORG:9788\r\n\r\n", 0, "Example.ORG:9788"},
+        {"GET / HTTP/1.1\r\nHost: [::1]:9788\r\n\r\n", 0, "[::1]:9788"},
+        {"GET / HTTP/1.1\r\nHost:\r\n\r\n", 0, ""}, // empty is allowed
+        {"GET / HTTP/1.1\r\nHost: a b\r\n\r\n", 400, ""},
+        {"GET / HTTP/1.1\r\nHost: a:\r\n\r\n", 400, ""},
+        {"GET / HTTP/1.1\r\nHost: [::1\r\n\r\n", 400, ""},
+        {"GET / HTTP/1.1\r\nHost: a/b\r\n\r\n", 400, ""},
+        {"GET / HTTP/1.1\r\nHost: a\r\nX: 1\0002\r\n\r\n"s, 400, ""}, // NUL
+        {"GET / HTTP/1.1\r\nHost: a\r\nX: 1\r2\r\n\r\n", 400, ""},    // bare CR
+        {"GET / HTTP/1.1\r\nHost: a\r\nX: 1\n2\r\n\r\n", 400, ""},    // bare LF
+        {"GET / HTTP/1.1\r\nHost: a\r\nX: 1\x7f\r\n\r\n", 400, ""},
+        {"GET / HTTP/1.1\r\nHost: a\r\nX: 1\t2 \xc3\xa9\r\n\r\n", 0, "a"},
+        {"GET / HTTP/1.1\r\nHost: a\r\nX@Y: 1\r\n\r\n", 400, ""}, // not a token
+    };
+    for (const auto& c : cases) {
+        const auto parsed = ParseRequestHead(c.head, 8192);
+        EXPECT_EQ(parsed.error, c.status) << c.head;
+        if (c.status == 0)
+            EXPECT_EQ(parsed.request.host, c.host) << c.head;
+    }
+}
+
+TEST(HttpHead, AllowedHosts)
+{
+    const std::vector<std::string> allowed = {"monitor.example", "::1", "[fe80::2]", "Box."};
+    const struct {
+        const char* host;
+        bool ok;
+    } cases[] = {
+        {"monitor.example", true},
+        {"MONITOR.Example:9788", true}, // without the port, in any case
+        {"monitor.example.", true},
+        {"box", true},
+        {"[::1]:9788", true},
+        {"[FE80::2]", true},
+        {"127.0.0.1:9788", true}, // address literals cannot come from rebinding
+        {"[2001:db8::7]", true},
+        {"evil.example", false},
+        {"monitor.example.evil", false},
+        {"", false},
+        {"monitor.example:x", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(kwotarv::HostAllowed(c.host, allowed), c.ok) << c.host;
+    EXPECT_TRUE(kwotarv::HostAllowed("evil.example", {})) << "no list: any name";
+}
+
+TEST(HttpHead, DatesAreImfFixdate)
+{
+    EXPECT_EQ(kwotarv::HttpDate(0), "Thu, 01 Jan 1970 00:00:00 GMT");
+    EXPECT_EQ(kwotarv::HttpDate(951782400), "Tue, 29 Feb 2000 00:00:00 GMT");
+    EXPECT_EQ(kwotarv::HttpDate(1796744115), "Tue, 08 Dec 2026 15:35:15 GMT");
+}
+
 TEST(HttpHead, HeadsOverTheLimitAre431)
 {
-    const std::string big = "GET / HTTP/1.1\r\nX: " + std::string(100, 'a') + "\r\n\r\n";
+    const std::string big = "GET / HTTP/1.1\r\nHost: a\r\nX: " + std::string(100, 'a') + "\r\n\r\n";
     EXPECT_EQ(ParseRequestHead(big, 4096).error, 0);
     EXPECT_EQ(ParseRequestHead(big, 64).error, 431);
     EXPECT_EQ(ParseRequestHead(std::string(64, 'a'), 64).error, 431); // no end in the limit

@@ -132,8 +132,15 @@ void AddServeOptions(CLI::App* command, ServeOptions& options)
     command
         ->add_option("--listen", options.listen,
                      "Address and port to serve on (default 127.0.0.1:9788; 0.0.0.0:9788 "
-                     "for every interface)")
-        ->type_name("ADDR:PORT");
+                     "for every interface); may be given several times")
+        ->type_name("ADDR:PORT")
+        ->allow_extra_args(false);
+    command
+        ->add_option("--allowed-host", options.allowedHosts,
+                     "Answer only requests for this Host name (or an IP address); may be given "
+                     "several times (default: any name)")
+        ->type_name("NAME")
+        ->allow_extra_args(false);
     command
         ->add_option("--interval", options.intervalSeconds,
                      "Seconds between the dashboard's readings (default 2)")

@@ -7,10 +7,13 @@
 #include "serve/http_server.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <stdexcept>
+#include <string_view>
 
 #if defined(_WIN32)
 #include <winsock2.h>
@@ -21,6 +24,7 @@
 #include <netinet/in.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -65,6 +69,21 @@ std::string LastSocketError()
 {
     return "Winsock error " + std::to_string(WSAGetLastError());
 }
+bool OutOfDescriptors()
+{
+    const int error = WSAGetLastError();
+    return error == WSAEMFILE || error == WSAENOBUFS;
+}
+// Winsock has no per-process descriptor limit to keep within.
+size_t DescriptorBudget(size_t wanted)
+{
+    return wanted;
+}
+void SetV6Only(NativeSocket s)
+{
+    DWORD on = 1;
+    setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&on), sizeof on);
+}
 #else
 using NativeSocket = int;
 using PollFd = pollfd;
@@ -91,19 +110,87 @@ std::string LastSocketError()
 {
     return std::strerror(errno);
 }
+bool OutOfDescriptors()
+{
+    return errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM;
+}
+// How many connections fit beside the descriptors the rest of the program needs: the soft
+// limit is raised toward the hard one as far as `wanted` calls for.
+size_t DescriptorBudget(size_t wanted)
+{
+    constexpr rlim_t kReserved = 32; // the tool's own files, the device, the handlers
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return wanted;
+    const rlim_t want = static_cast<rlim_t>(wanted) + kReserved;
+    if (limit.rlim_cur < want && limit.rlim_cur < limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = std::min(want, limit.rlim_max);
+        if (setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            limit = raised;
+    }
+    const rlim_t reserved = std::min(kReserved, limit.rlim_cur / 2);
+    return std::max<size_t>(1, std::min<size_t>(wanted, limit.rlim_cur - reserved));
+}
+void SetV6Only(NativeSocket s)
+{
+    int on = 1;
+    setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+}
 #endif
 
 // The lingering close: how long, and how much, the server still reads after its answer.
 constexpr auto kDrainTime = std::chrono::milliseconds(1000);
 constexpr size_t kDrainBytes = 1 << 16;
 constexpr size_t kAcceptsPerRound = 64;
+// How long listening pauses after accept() found no descriptor left.
+constexpr auto kAcceptPause = std::chrono::milliseconds(100);
+
+// Every answer is dated when it is made.
+std::string Serialize(HttpResponse response, bool head)
+{
+    response.headers.insert(response.headers.begin(), {"Date", HttpDate(std::time(nullptr))});
+    return SerializeResponse(response, head);
+}
 
 std::string ErrorResponse(int status)
 {
     HttpResponse response;
     response.status = status;
     response.body = ReasonPhrase(status) + "\n";
-    return SerializeResponse(response, false);
+    return Serialize(std::move(response), false);
+}
+
+// Answers a connection 503 at once, in plain HTTP, and closes it; what the client sent so far is
+// read first, so that the close does not reset the connection before the answer is read.
+void Refuse(NativeSocket s)
+{
+    SetNonBlocking(static_cast<intptr_t>(s));
+    char discard[4096];
+    recv(s, discard, sizeof discard, 0);
+    const std::string answer = ErrorResponse(503);
+    SocketWrite(static_cast<intptr_t>(s), answer.data(), answer.size());
+    SocketCloseSending(static_cast<intptr_t>(s));
+    CloseSocket(static_cast<intptr_t>(s));
+}
+
+// The address a client's connections are counted under: an IPv4 address, or the /64 network
+// of an IPv6 one (a host usually has a whole /64); IPv4-mapped IPv6 counts as IPv4.
+std::string ClientKey(const sockaddr_storage& peer)
+{
+    if (peer.ss_family == AF_INET) {
+        const auto& in4 = reinterpret_cast<const sockaddr_in&>(peer).sin_addr;
+        return std::string(reinterpret_cast<const char*>(&in4), 4);
+    }
+    if (peer.ss_family == AF_INET6) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(
+            &reinterpret_cast<const sockaddr_in6&>(peer).sin6_addr);
+        static const unsigned char kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+        if (std::equal(kMapped, kMapped + 12, bytes))
+            return std::string(reinterpret_cast<const char*>(bytes + 12), 4);
+        return std::string(reinterpret_cast<const char*>(bytes), 8) + "/64";
+    }
+    return {};
 }
 
 std::string Lower(std::string text)
@@ -187,6 +274,8 @@ std::string ReasonPhrase(int status)
         return "Content Too Large";
     case 414:
         return "URI Too Long";
+    case 421:
+        return "Misdirected Request";
     case 431:
         return "Request Header Fields Too Large";
     case 500:
@@ -200,6 +289,86 @@ std::string ReasonPhrase(int status)
     default:
         return "Status " + std::to_string(status);
     }
+}
+
+std::string HttpDate(std::time_t time)
+{
+    static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    using namespace std::chrono;
+    const sys_seconds at{seconds(time)};
+    const sys_days day = floor<days>(at);
+    const year_month_day date{day};
+    const hh_mm_ss clock{at - day};
+    char text[32];
+    std::snprintf(
+        text, sizeof text, "%s, %02u %s %04d %02d:%02d:%02d GMT", kDays[weekday(day).c_encoding()],
+        static_cast<unsigned>(date.day()), kMonths[static_cast<unsigned>(date.month()) - 1],
+        static_cast<int>(date.year()), static_cast<int>(clock.hours().count()),
+        static_cast<int>(clock.minutes().count()), static_cast<int>(clock.seconds().count()));
+    return text;
+}
+
+bool HostName(const std::string& field, std::string& name)
+{
+    const auto isDigit = [](unsigned char c) { return c >= '0' && c <= '9'; };
+    std::string host = field;
+    std::string port;
+    const size_t close = field.rfind(']');
+    const size_t colon = field.rfind(':');
+    if (!field.empty() && field[0] == '[') {
+        // An IPv6 literal: hexadecimal digits, colons and dots (an embedded IPv4 address).
+        if (close == std::string::npos || (close + 1 < field.size() && field[close + 1] != ':'))
+            return false;
+        host = field.substr(1, close - 1);
+        port = close + 1 < field.size() ? field.substr(close + 2) : std::string();
+        if (close + 1 < field.size() && port.empty())
+            return false;
+        if (host.empty() || !std::all_of(host.begin(), host.end(), [](unsigned char c) {
+                return std::isxdigit(c) || c == ':' || c == '.';
+            }))
+            return false;
+    } else if (colon != std::string::npos) {
+        host = field.substr(0, colon);
+        port = field.substr(colon + 1);
+        if (port.empty())
+            return false;
+    }
+    if (port.size() > 5 || !std::all_of(port.begin(), port.end(), isDigit))
+        return false;
+    // A registered name or an IPv4 address: unreserved characters, sub-delimiters and
+    // percent-encoded octets.
+    static const std::string kNameSigns = "-._~%!$&'()*+,;=";
+    if (field.empty() || field[0] != '[') {
+        if (!std::all_of(host.begin(), host.end(), [](unsigned char c) {
+                return std::isalnum(c) ||
+                       kNameSigns.find(static_cast<char>(c)) != std::string::npos;
+            }))
+            return false;
+        if (!host.empty() && host.back() == '.')
+            host.pop_back();
+    }
+    name = Lower(host);
+    return true;
+}
+
+bool HostAllowed(const std::string& field, const std::vector<std::string>& allowed)
+{
+    if (allowed.empty())
+        return true;
+    std::string name;
+    if (!HostName(field, name) || name.empty())
+        return false;
+    unsigned char address[16];
+    if (inet_pton(AF_INET, name.c_str(), address) == 1 ||
+        inet_pton(AF_INET6, name.c_str(), address) == 1)
+        return true;
+    return std::any_of(allowed.begin(), allowed.end(), [&](const std::string& entry) {
+        std::string allowedName;
+        return (HostName(entry, allowedName) || HostName("[" + entry + "]", allowedName)) &&
+               allowedName == name;
+    });
 }
 
 namespace {
@@ -225,6 +394,7 @@ int ParseRequestLine(const std::string& line, HttpRequest& request)
                     [](unsigned char c) { return c <= 0x20 || c == 0x7F; }))
         return 400;
     request.method = method;
+    request.version = version;
     const size_t question = target.find('?');
     request.path = target.substr(0, question);
     if (question != std::string::npos)
@@ -232,10 +402,19 @@ int ParseRequestLine(const std::string& line, HttpRequest& request)
     return 0;
 }
 
-// The header fields between `pos` and `end`: well formed, and no body announced; an error
-// status when not. The first Authorization field goes to `request`.
+// A field name is a token: visible characters other than separators.
+bool TokenChar(unsigned char c)
+{
+    return std::isalnum(c) ||
+           std::string_view("!#$%&'*+-.^_`|~").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+// The header fields between `pos` and `end`: well formed, without control characters in their
+// values (NUL, a bare CR), with one valid Host (required by HTTP/1.1), and no body announced;
+// an error status when not.
 int CheckHeaderFields(const std::string& head, size_t pos, size_t end, HttpRequest& request)
 {
+    int hosts = 0;
     while (pos < end) {
         const size_t next = head.find("\r\n", pos);
         const std::string field = head.substr(pos, next - pos);
@@ -246,6 +425,16 @@ int CheckHeaderFields(const std::string& head, size_t pos, size_t end, HttpReque
             return 400;
         const std::string name = Lower(field.substr(0, colon));
         const std::string value = Trim(field.substr(colon + 1));
+        if (!std::all_of(name.begin(), name.end(), TokenChar) ||
+            std::any_of(value.begin(), value.end(),
+                        [](unsigned char c) { return (c < 0x20 && c != '\t') || c == 0x7F; }))
+            return 400;
+        if (name == "host") {
+            std::string host;
+            if (++hosts > 1 || !HostName(value, host))
+                return 400;
+            request.host = value;
+        }
         if (name == "authorization" && request.authorization.empty())
             request.authorization = value;
         if (name == "transfer-encoding")
@@ -258,7 +447,7 @@ int CheckHeaderFields(const std::string& head, size_t pos, size_t end, HttpReque
                 return 413;
         }
     }
-    return 0;
+    return hosts == 0 && request.version == "HTTP/1.1" ? 400 : 0;
 }
 
 } // namespace
@@ -307,7 +496,8 @@ struct HttpServer::Connection {
     std::unique_ptr<Transport> transport;
     IoResult::Status wait = IoResult::Status::Done; // what the transport last waited for
     Phase phase = Phase::Handshaking;
-    std::string data; // the head as it arrives, then the answer
+    std::string client; // counted under this key (ClientKey) in perClient_
+    std::string data;   // the head as it arrives, then the answer
     size_t sent = 0;
     size_t drained = 0;
     Clock::time_point deadline;
@@ -330,13 +520,14 @@ HttpServer::~HttpServer()
     for (auto& worker : workers_)
         if (worker.joinable())
             worker.join();
-    if (listener_ != -1)
-        CloseSocket(listener_);
-    if (wakeup_ != -1)
-        CloseSocket(wakeup_);
+    for (Socket listener : listeners_)
+        CloseSocket(listener);
+    for (Socket s : {wakeup_, spare_})
+        if (s != -1)
+            CloseSocket(s);
 }
 
-void HttpServer::Listen(const std::string& host, uint16_t port)
+void HttpServer::Listen(const std::string& host, uint16_t port, bool v6Only)
 {
     StartSockets();
     addrinfo hints{};
@@ -349,6 +540,7 @@ void HttpServer::Listen(const std::string& host, uint16_t port)
         throw std::runtime_error("'" + host + "' is not an address of this machine");
 
     std::string failure = "no usable address";
+    Socket listener = -1;
     for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
         NativeSocket s = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
         if (InvalidSocket(s))
@@ -361,21 +553,29 @@ void HttpServer::Listen(const std::string& host, uint16_t port)
 #else
         setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
 #endif
-        if (bind(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) != 0 || listen(s, 64) != 0) {
+        if (v6Only && a->ai_family == AF_INET6)
+            SetV6Only(s);
+        // The longest queue the system allows: a burst of connections waits rather than being
+        // dropped.
+        if (bind(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) != 0 ||
+            listen(s, SOMAXCONN) != 0) {
             failure = "cannot listen: " + LastSocketError();
             CloseSocket(static_cast<intptr_t>(s));
             continue;
         }
-        bound_ = LocalAddress(s, boundPort_);
-        listener_ = static_cast<intptr_t>(s);
+        uint16_t boundPort = 0;
+        bound_.push_back(LocalAddress(s, boundPort));
+        listener = static_cast<intptr_t>(s);
         break;
     }
     freeaddrinfo(found);
-    if (listener_ == -1)
+    if (listener == -1)
         throw std::runtime_error(host + ":" + service + ": " + failure);
-    SetNonBlocking(listener_);
+    SetNonBlocking(listener);
+    listeners_.push_back(listener);
 
-    OpenWakeupSocket();
+    if (wakeup_ == -1)
+        OpenWakeupSocket();
 }
 
 // The wake-up socket: datagrams to itself on the loopback interface.
@@ -405,22 +605,27 @@ void HttpServer::Wake()
 
 void HttpServer::Run(const std::function<bool()>& stop)
 {
-    if (listener_ == -1)
+    if (listeners_.empty())
         throw std::logic_error("HttpServer::Run before Listen");
+    capacity_ = DescriptorBudget(limits_.maxConnections);
+    if (spare_ == -1)
+        spare_ = static_cast<Socket>(socket(AF_INET, SOCK_DGRAM, 0));
     for (unsigned i = 0; i < std::max(1u, limits_.workers); ++i)
         workers_.emplace_back([this] { Work(); });
 
     using Phase = Connection::Phase;
     Connections connections;
     std::vector<PollFd> fds;
-    std::vector<uint64_t> ids; // connection of each fds entry from the third on
+    std::vector<uint64_t> ids; // connection of each fds entry after the listeners
     while (!stop()) {
         TakeAnswers(connections);
 
         fds.clear();
         ids.clear();
-        fds.push_back({static_cast<NativeSocket>(listener_), POLLIN, 0});
         fds.push_back({static_cast<NativeSocket>(wakeup_), POLLIN, 0});
+        const size_t listening = Clock::now() >= acceptFrom_ ? listeners_.size() : 0;
+        for (size_t i = 0; i < listening; ++i)
+            fds.push_back({static_cast<NativeSocket>(listeners_[i]), POLLIN, 0});
         for (auto& [id, c] : connections) {
             if (c.phase == Phase::Handling)
                 continue;
@@ -433,17 +638,18 @@ void HttpServer::Run(const std::function<bool()>& stop)
         if (Poll(fds, 100) < 0)
             continue;
 
-        if (fds[1].revents != 0) {
+        if (fds[0].revents != 0) {
             char discard[64];
             while (recv(static_cast<NativeSocket>(wakeup_), discard, sizeof discard, 0) > 0) {
             }
         }
-        if (fds[0].revents != 0)
-            Accept(connections);
-        for (size_t i = 2; i < fds.size(); ++i) {
+        for (size_t i = 0; i < listening; ++i)
+            if (fds[1 + i].revents != 0)
+                Accept(connections, listeners_[i]);
+        for (size_t i = 1 + listening; i < fds.size(); ++i) {
             if (fds[i].revents == 0)
                 continue;
-            auto it = connections.find(ids[i - 2]);
+            auto it = connections.find(ids[i - 1 - listening]);
             if (it == connections.end())
                 continue;
             if (it->second.phase == Phase::Handshaking)
@@ -484,19 +690,33 @@ void HttpServer::StartWriting(Connection& c, std::string bytes)
     c.deadline = Clock::now() + limits_.writeTimeout;
 }
 
-void HttpServer::Accept(Connections& connections)
+// Takes the connections waiting on `listener`: into the table while it has room and the client
+// has not reached its share, answered 503 otherwise.
+void HttpServer::Accept(Connections& connections, Socket listener)
 {
     for (size_t i = 0; i < kAcceptsPerRound; ++i) {
-        const NativeSocket s = accept(static_cast<NativeSocket>(listener_), nullptr, nullptr);
-        if (InvalidSocket(s))
+        sockaddr_storage peer{};
+        socklen_t peerLength = sizeof peer;
+        const NativeSocket s = accept(static_cast<NativeSocket>(listener),
+                                      reinterpret_cast<sockaddr*>(&peer), &peerLength);
+        if (InvalidSocket(s)) {
+            if (OutOfDescriptors())
+                ShedOne(listener);
             break;
-        if (connections.size() >= limits_.maxConnections) {
-            CloseSocket(static_cast<intptr_t>(s)); // refused: too many at once
+        }
+        std::string client = ClientKey(peer);
+        size_t& fromClient = perClient_[client];
+        if (connections.size() >= capacity_ || fromClient >= limits_.maxPerClient) {
+            if (fromClient == 0)
+                perClient_.erase(client);
+            Refuse(s);
             continue;
         }
+        ++fromClient;
         SetNonBlocking(static_cast<intptr_t>(s));
         Connection c;
         c.socket = static_cast<intptr_t>(s);
+        c.client = std::move(client);
         c.transport = transports_->Open(c.socket);
         c.deadline = Clock::now() + limits_.readTimeout; // the handshake's and the head's
         Handshake(connections, connections.emplace(nextId_++, std::move(c)).first);
@@ -517,6 +737,22 @@ void HttpServer::Handshake(Connections& connections, Connections::iterator it)
         if (c.transport->Pending())
             ReadHead(connections, it);
     }
+}
+
+// No descriptor is left for a waiting connection: the spare one is given up to answer it 503,
+// and listening pauses for a moment, so that the loop does not spin on a socket that stays
+// readable; it resumes by itself when descriptors come back.
+void HttpServer::ShedOne(Socket listener)
+{
+    acceptFrom_ = Clock::now() + kAcceptPause;
+    if (spare_ == -1)
+        return;
+    CloseSocket(spare_);
+    const NativeSocket s = accept(static_cast<NativeSocket>(listener), nullptr, nullptr);
+    if (!InvalidSocket(s))
+        Refuse(s);
+    const NativeSocket spare = socket(AF_INET, SOCK_DGRAM, 0);
+    spare_ = InvalidSocket(spare) ? -1 : static_cast<Socket>(spare);
 }
 
 // Reads what arrived of the request head; a complete head goes to the workers, a bad one is
@@ -543,6 +779,8 @@ void HttpServer::ReadHead(Connections& connections, Connections::iterator it)
             return;
     }
     ParsedHead parsed = ParseRequestHead(c.data, limits_.maxHeadBytes);
+    if (parsed.error == 0 && !HostAllowed(parsed.request.host, allowedHosts_))
+        parsed.error = 421; // a name this server does not answer to (DNS rebinding)
     if (parsed.error != 0) {
         StartWriting(c, ErrorResponse(parsed.error));
         return;
@@ -610,6 +848,9 @@ HttpServer::Connections::iterator HttpServer::CloseConnection(Connections& conne
                                                               Connections::iterator it)
 {
     CloseSocket(it->second.socket);
+    if (auto client = perClient_.find(it->second.client);
+        client != perClient_.end() && --client->second == 0)
+        perClient_.erase(client);
     return connections.erase(it);
 }
 
@@ -645,7 +886,7 @@ void HttpServer::Work()
             response.status = 500;
             response.body = std::string("internal error: ") + error.what() + "\n";
         }
-        std::string bytes = SerializeResponse(response, job.request.method == "HEAD");
+        std::string bytes = Serialize(std::move(response), job.request.method == "HEAD");
         {
             std::lock_guard lock(mutex_);
             done_.push_back({job.id, std::move(bytes)});

@@ -2,14 +2,15 @@
 // per connection. One thread owns every socket and polls them (reading request heads, writing
 // answers, closing), each phase under its own deadline; a fixed pool of workers only runs the
 // handler. So a slow or hostile client holds one of a bounded number of connection slots for
-// at most its timeout, never a worker, and never the readings. The same code runs on Linux and
-// on Windows (Winsock).
+// at most its timeout, never a worker, and never the readings; one client address holds at most
+// a bounded share of the slots. The same code runs on Linux and on Windows (Winsock).
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
 #include <deque>
 #include <functional>
 #include <map>
@@ -25,9 +26,11 @@
 namespace kwotarv {
 
 struct HttpRequest {
-    std::string method; // "GET", "HEAD", ...
-    std::string path;   // the target up to '?'
-    std::string query;  // after '?', undecoded
+    std::string method;  // "GET", "HEAD", ...
+    std::string path;    // the target up to '?'
+    std::string query;   // after '?', undecoded
+    std::string version; // "HTTP/1.1" or "HTTP/1.0"
+    std::string host;    // the Host field as sent; empty when absent
     // The Authorization header's value, if any.
     std::string authorization;
 };
@@ -42,8 +45,11 @@ struct HttpResponse {
 using HttpHandler = std::function<HttpResponse(const HttpRequest&)>;
 
 struct HttpLimits {
-    unsigned workers = 4;                         // handlers run at once
-    size_t maxConnections = 256;                  // open at once; more are refused
+    unsigned workers = 4; // handlers run at once
+    // Open at once (fewer when the descriptor limit does not allow as many); more are answered 503.
+    size_t maxConnections = 8192;
+    // Open at once from one client address (IPv6: one /64); more are answered 503.
+    size_t maxPerClient = 256;
     size_t maxHeadBytes = 8192;                   // request line and headers; no body accepted
     std::chrono::milliseconds readTimeout{5000};  // to receive the whole request head
     std::chrono::milliseconds writeTimeout{5000}; // to send the whole answer
@@ -54,7 +60,8 @@ struct HttpLimits {
 bool SplitListenAddress(const std::string& text, std::string& host, uint16_t& port);
 
 // The parts of a request head this server uses; an error status (400, 413, 431, 501, 505) when
-// the head is not acceptable.
+// the head is not acceptable: among others an HTTP/1.1 request without exactly one valid Host,
+// and control characters other than tab in a field value.
 struct ParsedHead {
     int error = 0;
     HttpRequest request;
@@ -67,6 +74,18 @@ std::string SerializeResponse(const HttpResponse& response, bool head);
 
 std::string ReasonPhrase(int status);
 
+// The Date header's form of `time`: "Tue, 08 Dec 2026 15:31:55 GMT".
+std::string HttpDate(std::time_t time);
+
+// The name in a Host field without its port, lower case, without the brackets of an IPv6
+// literal and without a final dot; false when the field is not a valid host[:port].
+bool HostName(const std::string& field, std::string& name);
+
+// Whether a request for `field` is for this server: any when `allowed` is empty, else a name of
+// `allowed` (compared as HostName does) or an IP address literal, which no DNS rebinding can
+// produce.
+bool HostAllowed(const std::string& field, const std::vector<std::string>& allowed);
+
 class HttpServer {
   public:
     // `transports` carries each connection's bytes (plain HTTP when null); a TLS handshake
@@ -77,11 +96,16 @@ class HttpServer {
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
 
-    // Binds and listens; throws std::runtime_error saying why not.
-    void Listen(const std::string& host, uint16_t port);
-    // The address actually bound, "127.0.0.1:40123" ("[::1]:40123" for IPv6).
-    std::string BoundAddress() const { return bound_; }
-    uint16_t BoundPort() const { return boundPort_; }
+    // Binds and listens, beside the addresses already listened on; throws std::runtime_error
+    // saying why not. `v6Only` keeps an IPv6 socket off IPv4, so that both can be listened on.
+    void Listen(const std::string& host, uint16_t port, bool v6Only = false);
+    // The addresses actually bound, "127.0.0.1:40123" ("[::1]:40123" for IPv6), in the order
+    // listened on.
+    const std::vector<std::string>& BoundAddresses() const { return bound_; }
+    std::string BoundAddress() const { return bound_.empty() ? std::string() : bound_.front(); }
+
+    // Requests whose Host is not among `names` (see HostAllowed) are answered 421.
+    void AllowHosts(std::vector<std::string> names) { allowedHosts_ = std::move(names); }
     // "http" or "https".
     const char* Scheme() const { return transports_->Scheme(); }
 
@@ -91,6 +115,7 @@ class HttpServer {
 
   private:
     using Socket = intptr_t;
+    using Clock = std::chrono::steady_clock;
     struct Connection;
     struct Job {
         uint64_t id;
@@ -104,15 +129,15 @@ class HttpServer {
     // The phases of one round of Run's poll loop; `Connections` are the open connections by id.
     using Connections = std::map<uint64_t, Connection>;
     void TakeAnswers(Connections& connections);
-    void Accept(Connections& connections);
+    void Accept(Connections& connections, Socket listener);
+    void ShedOne(Socket listener);
     void Handshake(Connections& connections, Connections::iterator it);
     void ReadHead(Connections& connections, Connections::iterator it);
     void WriteAnswer(Connections& connections, Connections::iterator it);
     void Drain(Connections& connections, Connections::iterator it);
     void EnforceDeadlines(Connections& connections);
     void StartWriting(Connection& connection, std::string bytes);
-    static Connections::iterator CloseConnection(Connections& connections,
-                                                 Connections::iterator it);
+    Connections::iterator CloseConnection(Connections& connections, Connections::iterator it);
     void StopWorkers();
     void OpenWakeupSocket();
 
@@ -122,10 +147,16 @@ class HttpServer {
     HttpHandler handler_;
     HttpLimits limits_;
     std::shared_ptr<const TransportFactory> transports_;
-    Socket listener_ = -1;
+    std::vector<std::string> allowedHosts_;
+    std::vector<Socket> listeners_;
     Socket wakeup_ = -1; // a UDP socket connected to itself: workers wake the poll loop
-    std::string bound_;
-    uint16_t boundPort_ = 0;
+    Socket spare_ = -1;  // a descriptor kept to answer one client 503 when none is left
+    std::vector<std::string> bound_;
+    size_t capacity_ = 0;                     // connections open at once
+    std::map<std::string, size_t> perClient_; // open connections by client address
+    // Listening sockets are polled only from this time on: a pause after running out of
+    // descriptors, instead of a loop that accepts nothing.
+    Clock::time_point acceptFrom_;
 
     std::mutex mutex_;
     std::condition_variable ready_;

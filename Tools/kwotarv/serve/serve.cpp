@@ -64,15 +64,30 @@ void CheckWebConfigSupported([[maybe_unused]] const ServeOptions& options)
 #endif
 }
 
+void CheckAllowedHosts(const ServeOptions& options)
+{
+    for (const auto& name : options.allowedHosts) {
+        std::string ignored; // an IPv6 address may come without its brackets
+        if (name.empty() || (!HostName(name, ignored) && !HostName("[" + name + "]", ignored)))
+            throw ToolError("--allowed-host: '" + name + "' is not a host name or address",
+                            kExitUsage);
+    }
+}
+
 int RunServe(Backend& backend, const ServeOptions& options, std::ostream& out, std::ostream& err,
              const std::function<void(const Sample&)>& onReading)
 {
-    std::string host;
-    uint16_t port = 0;
-    if (!SplitListenAddress(options.listen, host, port))
-        throw ToolError("--listen: '" + options.listen +
-                            "' is not ADDRESS:PORT (127.0.0.1:9788, [::1]:9788, 0.0.0.0:9788)",
-                        kExitUsage);
+    std::vector<std::pair<std::string, uint16_t>> addresses;
+    for (const auto& listen : options.listen) {
+        std::string host;
+        uint16_t port = 0;
+        if (!SplitListenAddress(listen, host, port))
+            throw ToolError("--listen: '" + listen +
+                                "' is not ADDRESS:PORT (127.0.0.1:9788, [::1]:9788, 0.0.0.0:9788)",
+                            kExitUsage);
+        addresses.emplace_back(host, port);
+    }
+    CheckAllowedHosts(options);
     if (!(options.intervalSeconds >= kMinIntervalSeconds &&
           options.intervalSeconds <= kMaxIntervalSeconds))
         throw ToolError("--interval: give seconds from 0.2 to 3600", kExitUsage);
@@ -98,13 +113,18 @@ int RunServe(Backend& backend, const ServeOptions& options, std::ostream& out, s
             return security.allows(request) ? site.Handle(request) : Unauthorized();
         },
         {}, security.transports);
+    server.AllowHosts(options.allowedHosts);
     try {
-        server.Listen(host, port);
+        // With several addresses each IPv6 socket keeps to IPv6, so that 0.0.0.0 and [::] on
+        // one port do not collide.
+        for (const auto& [host, port] : addresses)
+            server.Listen(host, port, addresses.size() > 1);
     } catch (const std::exception& error) {
         throw ToolError(std::string("--listen: ") + error.what(), kExitFailure);
     }
-    out << "kwotarv: serving " << server.Scheme() << "://" << server.BoundAddress()
-        << "/ (dashboard), /metrics (Prometheus), /api/readings" << std::endl;
+    for (const auto& address : server.BoundAddresses())
+        out << "kwotarv: serving " << server.Scheme() << "://" << address
+            << "/ (dashboard), /metrics (Prometheus), /api/readings" << std::endl;
     err.flush();
 
     // The sampler keeps the history; a failed reading is reported when the state changes.

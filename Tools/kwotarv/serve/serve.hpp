@@ -6,6 +6,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "backends/backend.hpp"
 #include "serve/sensor_monitor.hpp"
@@ -13,8 +14,9 @@
 namespace kwotarv {
 
 struct ServeOptions {
-    std::string listen = "127.0.0.1:9788";
-    double intervalSeconds = 2.0; // the sampler's pace and the dashboard's refresh
+    std::vector<std::string> listen = {"127.0.0.1:9788"}; // every one is listened on
+    std::vector<std::string> allowedHosts; // --allowed-host: Host names answered; empty: any
+    double intervalSeconds = 2.0;          // the sampler's pace and the dashboard's refresh
     uint32_t busLockTimeoutMs = kDefaultBusLockTimeoutMs; // --bus-lock-timeout
     std::string webConfigFile; // --web.config.file: TLS and basic auth; empty: plain HTTP
 };
@@ -27,6 +29,9 @@ inline constexpr double kHistorySeconds = 15 * 60;
 // The Windows build has no TLS library: there a web configuration file is a usage error
 // (ToolError, exit 2). Nothing to check elsewhere.
 void CheckWebConfigSupported(const ServeOptions& options);
+
+// Throws a usage error for an --allowed-host that is not a host name or address.
+void CheckAllowedHosts(const ServeOptions& options);
 
 // Serves until StopRequested(); the back end's hot-plug hook runs before every reading. The
 // address it listens on is printed to `out` once it does; progress and problems go to `err`.

@@ -98,12 +98,23 @@ std::wstring BusLockTimeoutArgument(const ServeOptions& options)
     return L" --bus-lock-timeout " + std::to_wstring(options.busLockTimeoutMs);
 }
 
+std::string Joined(const std::vector<std::string>& items, const std::string& separator)
+{
+    std::string out;
+    for (const auto& item : items)
+        out += (out.empty() ? "" : separator) + item;
+    return out;
+}
+
 void CheckOptions(const ServeOptions& options)
 {
-    std::string host;
-    uint16_t port = 0;
-    if (!SplitListenAddress(options.listen, host, port))
-        throw ToolError("--listen: '" + options.listen + "' is not ADDRESS:PORT", kExitUsage);
+    for (const auto& listen : options.listen) {
+        std::string host;
+        uint16_t port = 0;
+        if (!SplitListenAddress(listen, host, port))
+            throw ToolError("--listen: '" + listen + "' is not ADDRESS:PORT", kExitUsage);
+    }
+    CheckAllowedHosts(options);
     if (!(options.intervalSeconds >= kMinIntervalSeconds &&
           options.intervalSeconds <= kMaxIntervalSeconds))
         throw ToolError("--interval: give seconds from 0.2 to 3600", kExitUsage);
@@ -205,8 +216,8 @@ void WINAPI ServiceMain(DWORD, LPWSTR*)
     std::filesystem::create_directories(ServiceLogPath().parent_path(), ignored);
     LogBuffer buffer(ServiceLogPath());
     std::ostream log(&buffer);
-    log << "kwotarv: service starting (listen " << gService.options.listen << ", interval "
-        << gService.options.intervalSeconds << " s)\n";
+    log << "kwotarv: service starting (listen " << Joined(gService.options.listen, ", ")
+        << ", interval " << gService.options.intervalSeconds << " s)\n";
 
     int status = kExitFailure;
     ReportStatus(SERVICE_RUNNING);
@@ -256,9 +267,12 @@ int InstallService(const ServeOptions& options, std::ostream& out, std::ostream&
                         kExitFailure);
     std::wostringstream interval;
     interval << options.intervalSeconds;
-    const std::wstring command = Quoted(exe) + L" service run --listen " +
-                                 Quoted(Wide(options.listen)) + L" --interval " + interval.str() +
-                                 BusLockTimeoutArgument(options);
+    std::wstring command = Quoted(exe) + L" service run";
+    for (const auto& listen : options.listen)
+        command += L" --listen " + Quoted(Wide(listen));
+    command += L" --interval " + interval.str() + BusLockTimeoutArgument(options);
+    for (const auto& name : options.allowedHosts)
+        command += L" --allowed-host " + Quoted(Wide(name));
 
     ServiceHandle manager = OpenManager(SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE);
     RegisterEventLogSource(exe);
@@ -308,7 +322,8 @@ int InstallService(const ServeOptions& options, std::ostream& out, std::ostream&
     if (state != SERVICE_RUNNING)
         throw ToolError("the service did not keep running; see " + ServiceLogPath().string(),
                         kExitFailure);
-    out << "Started: http://" << options.listen << "/ (log: " << ServiceLogPath().string() << ")\n";
+    out << "Started: http://" << Joined(options.listen, "/, http://")
+        << "/ (log: " << ServiceLogPath().string() << ")\n";
     return kExitSuccess;
 }
 
