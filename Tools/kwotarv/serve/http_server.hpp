@@ -75,6 +75,9 @@ class HttpServer {
     std::string BoundAddress() const { return bound_; }
     uint16_t BoundPort() const { return boundPort_; }
 
+    // Requests for `path` go before the others waiting for a worker.
+    void AnswerFirst(std::string path) { firstPath_ = std::move(path); }
+
     // Serves until `stop` returns true (checked several times a second), then closes every
     // connection and returns.
     void Run(const std::function<bool()>& stop);
@@ -110,6 +113,7 @@ class HttpServer {
 
     HttpHandler handler_;
     HttpLimits limits_;
+    std::string firstPath_;
     Socket listener_ = -1;
     Socket wakeup_ = -1; // a UDP socket connected to itself: workers wake the poll loop
     std::string bound_;

@@ -33,9 +33,11 @@ int RunServe(Backend& backend, const ServeOptions& options, std::ostream& out, s
             err << "kwotarv: serve: " << error << " (kwotarv_up is 0 until it reads)\n";
     if (onReading)
         onReading(first);
+    const bool firstUp = first.up;
     history.Add(std::move(first));
 
     HttpServer server([&site](const HttpRequest& request) { return site.Handle(request); });
+    server.AnswerFirst("/metrics"); // a scrape never waits behind dashboards
     try {
         server.Listen(host, port);
     } catch (const std::exception& error) {
@@ -47,7 +49,7 @@ int RunServe(Backend& backend, const ServeOptions& options, std::ostream& out, s
 
     // The sampler keeps the history; a failed reading is reported when the state changes.
     std::thread sampler([&] {
-        bool wasUp = history.Samples().back().up;
+        bool wasUp = firstUp;
         while (!StopRequested()) {
             SleepSeconds(options.intervalSeconds);
             if (StopRequested())

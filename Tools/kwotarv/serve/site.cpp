@@ -1,6 +1,9 @@
 // The pages of serve.
 #include "serve/site.hpp"
 
+#include <charconv>
+#include <optional>
+
 #include "output/readings_report.hpp"
 #include "serve/metrics.hpp"
 
@@ -15,6 +18,32 @@ HttpResponse Json(int status, const nlohmann::ordered_json& body)
     response.contentType = "application/json";
     response.body = body.dump() + "\n";
     return response;
+}
+
+// The history's cursor in a query: `since=N` (N the `last` of an earlier answer), 0 without it;
+// nullopt when `since` is not a decimal number that fits or is given twice. Other parameters
+// are ignored.
+std::optional<uint64_t> HistoryCursor(std::string_view query)
+{
+    std::optional<uint64_t> since;
+    while (!query.empty()) {
+        const size_t amp = query.find('&');
+        const std::string_view parameter = query.substr(0, amp);
+        query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+        const size_t equals = parameter.find('=');
+        if (parameter.substr(0, equals) != "since")
+            continue;
+        if (since || equals == std::string_view::npos)
+            return std::nullopt;
+        const std::string_view value = parameter.substr(equals + 1);
+        uint64_t number = 0;
+        const auto [end, error] =
+            std::from_chars(value.data(), value.data() + value.size(), number);
+        if (value.empty() || error != std::errc() || end != value.data() + value.size())
+            return std::nullopt;
+        since = number;
+    }
+    return since.value_or(0);
 }
 
 } // namespace
@@ -69,8 +98,17 @@ HttpResponse ServeSite::Handle(const HttpRequest& request)
         body["timestamp"] = IsoTimestamp(sample.unixMillis);
         return Json(sample.up ? 200 : 503, body);
     }
-    case Page::History:
-        return Json(200, HistoryJson(history_.Samples(), interval_));
+    case Page::History: {
+        const std::optional<uint64_t> since = HistoryCursor(request.query);
+        if (!since) {
+            response.status = 400;
+            response.body = "since: give the \"last\" of an earlier answer, a whole number\n";
+            return response;
+        }
+        response.contentType = "application/json";
+        response.body = HistoryText(history_.Since(*since), interval_);
+        return response;
+    }
     case Page::None:
         break;
     }
