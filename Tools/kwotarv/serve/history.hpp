@@ -85,6 +85,12 @@ class History {
     // The samples numbered above `since`: all of them for 0, and for a cursor past the newest
     // sample (one from before the server restarted).
     HistoryView Since(uint64_t since) const;
+    // The number of the newest sample; 0 before the first.
+    uint64_t Newest() const
+    {
+        std::lock_guard lock(mutex_);
+        return added_;
+    }
 
   private:
     mutable std::mutex mutex_;

@@ -48,6 +48,19 @@ std::optional<uint64_t> HistoryCursor(std::string_view query)
 
 } // namespace
 
+std::string ServeSite::HistoryAnswer(uint64_t since)
+{
+    if (since != 0 && since <= history_.Newest())
+        return HistoryText(history_.Since(since), interval_);
+    // The whole history (a cursor past the newest sample asks for it too).
+    std::lock_guard lock(wholeMutex_);
+    if (const uint64_t newest = history_.Newest(); whole_.empty() || newest != wholeNewest_) {
+        whole_ = HistoryText(history_.Since(0), interval_);
+        wholeNewest_ = newest;
+    }
+    return whole_;
+}
+
 HttpResponse ServeSite::Handle(const HttpRequest& request)
 {
     enum class Page { None, Dashboard, Metrics, Readings, History };
@@ -106,7 +119,7 @@ HttpResponse ServeSite::Handle(const HttpRequest& request)
             return response;
         }
         response.contentType = "application/json";
-        response.body = HistoryText(history_.Since(*since), interval_);
+        response.body = HistoryAnswer(*since);
         return response;
     }
     case Page::None:
