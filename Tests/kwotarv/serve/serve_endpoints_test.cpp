@@ -415,27 +415,6 @@ TEST_F(ServeTest, BadOptionsAreUsageErrors)
     EXPECT_NE(run.err.find("--listen"), std::string::npos) << run.err;
 }
 
-// An --output that cannot be written is a usage error, said before any reading is made.
-TEST_F(ServeTest, OutputThatCannotBeWrittenIsAUsageError)
-{
-    WriteText(scratch_.Path("file"), "");
-    const struct {
-        std::string output;
-        const char* says;
-    } table[] = {
-        {"", "give a file name"},
-        {scratch_.Path("missing/kwotarv.prom"), "does not exist"},
-        {scratch_.Path(""), "is a folder"},
-        {scratch_.Path("file/kwotarv.prom"), "is not a folder"},
-        {"/proc/kwotarv.prom", "no file can be created"}, // refused even to root
-    };
-    for (const auto& row : table) {
-        const auto run = tooltest::RunTool({"--format", "prometheus", "--output", row.output});
-        EXPECT_EQ(run.exitCode, 2) << row.output << ": " << run.err;
-        EXPECT_NE(run.err.find(row.says), std::string::npos) << row.output << ": " << run.err;
-    }
-}
-
 TEST_F(ServeTest, ReadFormatPrometheusWritesTheSameMetrics)
 {
     const auto out = tooltest::RunTool({"--format", "prometheus"});
