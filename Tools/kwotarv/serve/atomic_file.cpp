@@ -52,11 +52,11 @@ std::filesystem::path TemporaryBeside(const std::filesystem::path& file)
 void CheckReplaceableFile(const std::filesystem::path& file)
 {
     namespace fs = std::filesystem;
-    if (file.empty() || file.filename().empty())
-        Refuse(file, "give a file name");
     std::error_code error;
-    if (fs::is_directory(file, error))
+    if (!file.empty() && fs::is_directory(file, error))
         Refuse(file, "is a folder; give a file name in it");
+    if (file.filename().empty())
+        Refuse(file, "give a file name");
     const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
     if (!fs::exists(folder, error))
         Refuse(file, "the folder '" + folder.string() + "' does not exist; create it first");

@@ -42,12 +42,19 @@ std::string DriverVersionText()
     if (status != ERROR_SUCCESS)
         return "driver: not installed (no ImagePath under HKLM\\" + Utf8(kServiceKey) + ")";
     const std::wstring image = ImageFile(value);
+    // A 32-bit tool on 64-bit Windows would see SysWOW64 where the path says System32; the
+    // driver is in the real one.
+    PVOID redirection = nullptr;
+    const BOOL unredirected = Wow64DisableWow64FsRedirection(&redirection);
     DWORD ignored = 0;
     const DWORD infoSize = GetFileVersionInfoSizeW(image.c_str(), &ignored);
     std::vector<char> info(infoSize);
+    const bool read = infoSize != 0 && GetFileVersionInfoW(image.c_str(), 0, infoSize, info.data());
+    if (unredirected)
+        Wow64RevertWow64FsRedirection(redirection);
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT fixedSize = 0;
-    if (infoSize == 0 || !GetFileVersionInfoW(image.c_str(), 0, infoSize, info.data()) ||
+    if (!read ||
         !VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize) ||
         fixedSize < sizeof *fixed)
         return "driver: " + Utf8(image) + " has no version resource";
