@@ -3,7 +3,8 @@
 
 #include <windows.h>
 
-#include <vector>
+#include <cstring>
+#include <optional>
 
 #include "windows/wide_text.hpp"
 
@@ -30,6 +31,38 @@ std::wstring ImageFile(std::wstring path)
     return path;
 }
 
+// The fixed part of the image's version resource, read with the loader as data (so that the
+// tool needs no DLL beyond the ones it has): VS_VERSIONINFO's header and its key
+// "VS_VERSION_INFO", padded to 32 bits, then the VS_FIXEDFILEINFO.
+std::optional<VS_FIXEDFILEINFO> FixedFileInfo(const std::wstring& image)
+{
+    // A 32-bit tool on 64-bit Windows would see SysWOW64 where the path says System32; the
+    // driver is in the real one.
+    PVOID redirection = nullptr;
+    const BOOL unredirected = Wow64DisableWow64FsRedirection(&redirection);
+    const HMODULE module = LoadLibraryExW(
+        image.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (unredirected)
+        Wow64RevertWow64FsRedirection(redirection);
+    if (module == nullptr)
+        return std::nullopt;
+    std::optional<VS_FIXEDFILEINFO> fixed;
+    constexpr size_t kFixedOffset = 40; // 3 WORDs, 16 WCHARs of the key, padding
+    const HRSRC found =
+        FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16)); // RT_VERSION
+    const HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+    const auto* data = static_cast<const BYTE*>(loaded ? LockResource(loaded) : nullptr);
+    if (data != nullptr &&
+        SizeofResource(module, found) >= kFixedOffset + sizeof(VS_FIXEDFILEINFO)) {
+        VS_FIXEDFILEINFO info;
+        std::memcpy(&info, data + kFixedOffset, sizeof info);
+        if (info.dwSignature == 0xFEEF04BD)
+            fixed = info;
+    }
+    FreeLibrary(module);
+    return fixed;
+}
+
 } // namespace
 
 std::string DriverVersionText()
@@ -42,21 +75,8 @@ std::string DriverVersionText()
     if (status != ERROR_SUCCESS)
         return "driver: not installed (no ImagePath under HKLM\\" + Utf8(kServiceKey) + ")";
     const std::wstring image = ImageFile(value);
-    // A 32-bit tool on 64-bit Windows would see SysWOW64 where the path says System32; the
-    // driver is in the real one.
-    PVOID redirection = nullptr;
-    const BOOL unredirected = Wow64DisableWow64FsRedirection(&redirection);
-    DWORD ignored = 0;
-    const DWORD infoSize = GetFileVersionInfoSizeW(image.c_str(), &ignored);
-    std::vector<char> info(infoSize);
-    const bool read = infoSize != 0 && GetFileVersionInfoW(image.c_str(), 0, infoSize, info.data());
-    if (unredirected)
-        Wow64RevertWow64FsRedirection(redirection);
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT fixedSize = 0;
-    if (!read ||
-        !VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize) ||
-        fixedSize < sizeof *fixed)
+    const std::optional<VS_FIXEDFILEINFO> fixed = FixedFileInfo(image);
+    if (!fixed)
         return "driver: " + Utf8(image) + " has no version resource";
     const auto part = [](DWORD word, int shift) {
         return std::to_string((word >> shift) & 0xFFFF);
