@@ -8,12 +8,15 @@ exec 3>&1 1>&2
 
 job=${1:-test}
 
-# Building kwotarv and running it against the simulated board.
+# Building kwotarv and running it against the simulated board; python3 for the README's
+# `demo.sh --json | python3 -m json.tool`.
 demo_packages=(
   cmake ninja-build g++ pkg-config
   nlohmann-json3-dev libcli11-dev
   # serve's web configuration file: TLS, bcrypt password checks, the YAML parser.
   libssl-dev libcrypt-dev libyaml-cpp-dev
+  # the demo's README pipeline (json.tool)
+  python3
 )
 
 # The test suite: GoogleTest, the real driver images (mingw-w64 for x86 and x64, the image

@@ -33,6 +33,7 @@ configure_file(${KWO_TOOL_DIR}/serve/dashboard/dashboard_page.cpp.in ${KWO_DASHB
 
 set(KWO_TOOL_SOURCES
     ${KWO_TOOL_DIR}/cli/command_line.cpp
+    ${KWO_TOOL_DIR}/cli/version.cpp
     ${KWO_TOOL_DIR}/cli/exit_status.cpp
     ${KWO_TOOL_DIR}/cli/option_values.cpp
     ${KWO_TOOL_DIR}/commands/export.cpp
@@ -77,6 +78,7 @@ set(KWO_TOOL_SIMULATOR_SOURCES
 set(KWO_TOOL_WINDOWS_SOURCES
     ${KWO_TOOL_DIR}/backends/windows_bus_mutex.cpp
     ${KWO_TOOL_DIR}/backends/windows_device.cpp
+    ${KWO_TOOL_DIR}/windows/driver_version.cpp
     ${KWO_TOOL_DIR}/windows/console.cpp
     ${KWO_TOOL_DIR}/windows/event_log.cpp
     ${KWO_TOOL_DIR}/windows/service.cpp
@@ -84,3 +86,9 @@ set(KWO_TOOL_WINDOWS_SOURCES
     ${KWO_TOOL_DIR}/windows/wide_text.cpp)
 
 set(KWO_TOOL_MAIN ${KWO_TOOL_DIR}/cli/main.cpp)
+
+# What --version says: the project's version and the build type.
+set_source_files_properties(
+  ${KWO_TOOL_DIR}/cli/version.cpp
+  PROPERTIES COMPILE_DEFINITIONS
+             "KWOTARV_VERSION=\"${PROJECT_VERSION}\";KWOTARV_BUILD_TYPE=\"${CMAKE_BUILD_TYPE}\"")

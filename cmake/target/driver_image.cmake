@@ -31,13 +31,25 @@ set(KWO_IMAGE_LINK_FLAGS
     -Wl,--strip-all
     -Wl,-Map,${KWO_IMAGE_MAP})
 
+# The version resource (FileVersion: the project's version).
+set(KWO_IMAGE_VERSION_RC ${CMAKE_BINARY_DIR}/driver_version.rc)
+set(KWO_IMAGE_VERSION_OBJ ${CMAKE_BINARY_DIR}/driver_version.o)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/driver_version.rc.in ${KWO_IMAGE_VERSION_RC} @ONLY)
+add_custom_command(
+  OUTPUT ${KWO_IMAGE_VERSION_OBJ}
+  COMMAND ${CMAKE_RC_COMPILER} -i ${KWO_IMAGE_VERSION_RC} -o ${KWO_IMAGE_VERSION_OBJ}
+  DEPENDS ${KWO_IMAGE_VERSION_RC}
+  COMMENT "Version resource of the driver image"
+  VERBATIM)
+
 add_custom_command(
   OUTPUT ${KWO_IMAGE} ${KWO_IMAGE_MAP}
   COMMAND ${CMAKE_CXX_COMPILER} ${KWO_IMAGE_LINK_FLAGS} -o ${KWO_IMAGE}
           -Wl,--whole-archive $<TARGET_FILE:kwo_driver_target> -Wl,--no-whole-archive
-          -lntoskrnl -lhal -lgcc
+          ${KWO_IMAGE_VERSION_OBJ} -lntoskrnl -lhal -lgcc
   COMMAND ${KWO_SYSTEM_PYTHON} ${KWO_IMAGE_FIXUP} ${KWO_IMAGE}
-  DEPENDS kwo_driver_target $<TARGET_FILE:kwo_driver_target> ${KWO_IMAGE_FIXUP}
+  DEPENDS kwo_driver_target $<TARGET_FILE:kwo_driver_target> ${KWO_IMAGE_VERSION_OBJ}
+          ${KWO_IMAGE_FIXUP}
   COMMENT "Linking the driver image kwotarv.sys"
   VERBATIM)
 

@@ -66,6 +66,12 @@ std::string LongPath()
     return path;
 }
 
+// The textfile export into `file`.
+std::vector<std::string> Export(const std::string& file)
+{
+    return {"--format", "prometheus", "--output", file};
+}
+
 struct InputCase {
     const char* name;
     // The command line, given a scratch directory to prepare files in.
@@ -169,7 +175,25 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     OutputFiles, UnusableInputTest,
-    ::testing::Values(InputCase{"TraceIntoMissingDirectory",
+    ::testing::Values(InputCase{"TextfileWithoutAName",
+                                [](const ScratchDir&) { return Export(""); },
+                                {"--output '': give a file name"}},
+                      InputCase{"TextfileInAMissingFolder",
+                                [](const ScratchDir& s) { return Export(s.Path("no/k.prom")); },
+                                {"the folder", "does not exist"}},
+                      InputCase{"TextfileOntoAFolder",
+                                [](const ScratchDir& s) { return Export(s.Path("")); },
+                                {"is a folder"}},
+                      InputCase{"TextfileBelowAFile",
+                                [](const ScratchDir& s) {
+                                    WriteFile(s.Path("file"), "x");
+                                    return Export(s.Path("file/k.prom"));
+                                },
+                                {"is not a folder"}},
+                      InputCase{"TextfileWhereNothingCanBeCreated", // even by root
+                                [](const ScratchDir&) { return Export("/proc/k.prom"); },
+                                {"no file can be created in the folder '/proc'"}},
+                      InputCase{"TraceIntoMissingDirectory",
                                 [](const ScratchDir& s) {
                                     return Args{"--trace-ports", s.Path("no/such")};
                                 },

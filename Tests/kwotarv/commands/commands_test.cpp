@@ -305,4 +305,25 @@ TEST(SimulatorOptions, FirmwareOptionReplacesTheBoardsImage)
     EXPECT_NE(run.err.find("product name 'KERD-410'"), std::string::npos) << run.err;
 }
 
+// The README quotes what --watch accepts as --help says it (line breaks aside).
+TEST(Help, TheReadmeQuotesTheWatchOptionAsHelpDoes)
+{
+    auto words = [](const std::string& text) {
+        std::istringstream in(text);
+        std::string word, joined;
+        while (in >> word)
+            joined += (joined.empty() ? "" : " ") + word;
+        return joined;
+    };
+    const ToolRun help = RunTool({"--help"});
+    ASSERT_EQ(help.exitCode, 0) << help.err;
+    const size_t option = help.out.find("--watch SECONDS");
+    ASSERT_NE(option, std::string::npos) << help.out;
+    const size_t from = help.out.find("read:", option);
+    const std::string said = words(help.out.substr(from, help.out.find('\n', from) - from));
+    const std::string readme =
+        words(tooltest::ReadText(std::string(KWOTARV_SOURCE_DIR) + "/README.md"));
+    EXPECT_NE(readme.find("`--watch SECONDS` is \"" + said + "\""), std::string::npos) << said;
+}
+
 } // namespace

@@ -62,6 +62,19 @@ TEST(AtomicFile, FailureLeavesTheOldFileAndNoTemporary)
     EXPECT_EQ(tooltest::ReadText(inside.string()), "keep");
 }
 
+// A file replaced keeps its permissions.
+TEST(AtomicFile, ReplacingKeepsTheMode)
+{
+    tooltest::ScratchDir scratch;
+    const std::string file = scratch.Path("kwotarv.prom");
+    for (const fs::perms mode : {fs::perms(0600), fs::perms(0640), fs::perms(0664)}) {
+        WriteFileAtomically(file, "old\n");
+        fs::permissions(file, mode);
+        WriteFileAtomically(file, "new\n");
+        EXPECT_EQ(fs::status(file).permissions(), mode);
+    }
+}
+
 TEST(AtomicFile, AConcurrentReaderSeesOneWholeVersionOrTheOther)
 {
     tooltest::ScratchDir scratch;

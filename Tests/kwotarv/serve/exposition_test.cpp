@@ -74,10 +74,10 @@ TEST(Exposition, EveryFamilyInOrderWithHelpTypeAndBaseUnits)
               "# TYPE kwotarv_temperature_celsius gauge\n"
               "kwotarv_temperature_celsius{channel=\"CPU\",index=\"0\"} 45.0\n"
               "kwotarv_temperature_celsius{channel=\"Sys\\\\tem\",index=\"1\"} -0.5\n"
-              "# HELP kwotarv_fan_count Raw count register of a fan input.\n"
-              "# TYPE kwotarv_fan_count gauge\n"
-              "kwotarv_fan_count{channel=\"CPU Fan\",index=\"0\"} 7172\n"
-              "kwotarv_fan_count{channel=\"Aux\\nFan\",index=\"1\"} 65311\n"
+              "# HELP kwotarv_fan_raw Raw count register of a fan input.\n"
+              "# TYPE kwotarv_fan_raw gauge\n"
+              "kwotarv_fan_raw{channel=\"CPU Fan\",index=\"0\"} 7172\n"
+              "kwotarv_fan_raw{channel=\"Aux\\nFan\",index=\"1\"} 65311\n"
               "# HELP kwotarv_fan_rpm Speed of a fan in revolutions per minute, where the chip's "
               "count is a speed.\n"
               "# TYPE kwotarv_fan_rpm gauge\n"
@@ -116,7 +116,7 @@ TEST(Exposition, ChannelsWithoutValuesAreLeftOutNotZero)
     s.readings.temperatures = {{"Third", std::nullopt}};
     const std::string none = MetricsText(s, 0);
     EXPECT_EQ(none.find("kwotarv_temperature_celsius"), std::string::npos);
-    EXPECT_NE(none.find("kwotarv_fan_count{channel=\"CPU Fan\",index=\"0\"} 7172\n"),
+    EXPECT_NE(none.find("kwotarv_fan_raw{channel=\"CPU Fan\",index=\"0\"} 7172\n"),
               std::string::npos);
 }
 

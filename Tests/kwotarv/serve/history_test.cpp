@@ -91,6 +91,28 @@ TEST(HistoryJson, TheLatestStateWinsWhenTheDeviceIsGone)
     EXPECT_TRUE(empty["channels"].empty());
 }
 
+// The samples after a cursor that the ring still holds; all of them for 0 and for a cursor
+// past the newest sample (from before the server restarted).
+TEST(HistoryJson, SinceHoldsOnlyTheNewerSamples)
+{
+    kwotarv::History history(3);
+    for (uint32_t i = 1; i <= 5; ++i)
+        history.Add(At(i * 1000, true, 100 + i));
+    const char* const kept = "[[3000,1.03],[4000,1.04],[5000,1.05]]";
+    const struct {
+        uint64_t since;
+        const char* points;
+    } table[] = {
+        {0, kept}, {1, kept}, {2, kept}, {3, "[[4000,1.04],[5000,1.05]]"}, {4, "[[5000,1.05]]"},
+        {5, "[]"}, {6, kept}};
+    for (const auto& row : table) {
+        const auto json = nlohmann::json::parse(kwotarv::HistoryText(history.Since(row.since), 1));
+        EXPECT_EQ(json["last"], 5) << row.since;
+        EXPECT_EQ(json["channels"][0]["text"], "1.05 V") << row.since;
+        EXPECT_EQ(json["channels"][0]["points"].dump(), row.points) << row.since;
+    }
+}
+
 // Limits in the unit of each chart: volts, degrees, a fan's speed where its count is one (the
 // count limits and verdict turned round, since a slower fan counts more), raw counts otherwise.
 TEST(HistoryJson, LimitsAndVerdictsInTheUnitOfTheChart)

@@ -41,9 +41,9 @@ const char* const kNct6776Samples[] = {
     "kwotarv_voltage_volts{channel=\"VBAT\",index=\"6\"} 3.21\n",
     "kwotarv_temperature_celsius{channel=\"CPU\",index=\"0\"} 45.0\n"
     "kwotarv_temperature_celsius{channel=\"System\",index=\"1\"} 33.5\n",
-    "kwotarv_fan_count{channel=\"CPU Fan\",index=\"0\"} 7172\n"
-    "kwotarv_fan_count{channel=\"System Fan\",index=\"1\"} 8965\n"
-    "kwotarv_fan_count{channel=\"Aux Fan\",index=\"2\"} 65311\n",
+    "kwotarv_fan_raw{channel=\"CPU Fan\",index=\"0\"} 7172\n"
+    "kwotarv_fan_raw{channel=\"System Fan\",index=\"1\"} 8965\n"
+    "kwotarv_fan_raw{channel=\"Aux Fan\",index=\"2\"} 65311\n",
     "kwotarv_fan_rpm{channel=\"CPU Fan\",index=\"0\"} 1500\n"
     "kwotarv_fan_rpm{channel=\"System Fan\",index=\"1\"} 1200\n"
     "kwotarv_fan_rpm{channel=\"Aux Fan\",index=\"2\"} 0\n",
@@ -97,8 +97,8 @@ TEST_F(ServeTest, ChipWhoseCountsAreNotSpeedsHasNoRpm)
              "kwotarv_voltage_volts{channel=\"VBAT\",index=\"6\"} 3.07\n",
              "kwotarv_temperature_celsius{channel=\"CPU\",index=\"0\"} 45.5\n"
              "kwotarv_temperature_celsius{channel=\"System\",index=\"1\"} 28.5\n",
-             "kwotarv_fan_count{channel=\"CPU Fan\",index=\"0\"} 2580\n"
-             "kwotarv_fan_count{channel=\"System Fan\",index=\"1\"} 3200\n",
+             "kwotarv_fan_raw{channel=\"CPU Fan\",index=\"0\"} 2580\n"
+             "kwotarv_fan_raw{channel=\"System Fan\",index=\"1\"} 3200\n",
          })
         EXPECT_NE(metrics.body.find(samples), std::string::npos) << samples << metrics.body;
     EXPECT_EQ(metrics.body.find("kwotarv_fan_rpm"), std::string::npos);
@@ -217,6 +217,33 @@ TEST_F(ServeTest, UnknownPathsAre404AndOtherMethods405)
     auto big = client.Post("/metrics", std::string(100, 'x'), "text/plain");
     ASSERT_TRUE(big);
     EXPECT_EQ(big->status, 413);
+}
+
+// The history after a cursor: only the samples numbered above it; a cursor that is not a
+// whole number, or two of them, is refused.
+TEST_F(ServeTest, HistorySinceHoldsOnlyNewerSamples)
+{
+    ServeProcess serve({"--interval", "0.2"}, scratch_.Path(""));
+    auto history = [&](const std::string& query) {
+        const auto r = HttpGet(serve.Port(), "/api/history" + query);
+        return r.status == 200 ? nlohmann::json::parse(r.body) : nlohmann::json(r.status);
+    };
+    ASSERT_TRUE(WaitUntil([&] { return history("")["last"] >= 4; }, 5s));
+    const auto all = history("");
+    const uint64_t last = all["last"];
+    const auto newer = history("?since=" + std::to_string(last - 2) + "&x=1");
+    const auto& before = all["channels"][0]["points"];
+    const auto& after = newer["channels"][0]["points"];
+    ASSERT_GE(after.size(), 2u);
+    EXPECT_EQ(after.size(), newer["last"].get<uint64_t>() - (last - 2));
+    EXPECT_EQ(after[0], before[before.size() - 2]); // the first sample after the cursor
+    EXPECT_EQ(newer["channels"].size(), all["channels"].size());
+
+    for (const char* bad : {"?since=", "?since", "?since=-1", "?since=+1", "?since=0x10",
+                            "?since=1x", "?since=18446744073709551616", "?since=1&since=2"})
+        EXPECT_EQ(history(bad), 400) << bad;
+    EXPECT_EQ(history("?since=18446744073709551615")["channels"][0]["points"].size(),
+              history("")["channels"][0]["points"].size()); // a cursor from before a restart
 }
 
 TEST_F(ServeTest, DashboardIsSelfContained)

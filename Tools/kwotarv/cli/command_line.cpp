@@ -9,6 +9,7 @@
 
 #include "cli/exit_status.hpp"
 #include "cli/option_values.hpp"
+#include "cli/version.hpp"
 #include "client/protocol_names.hpp"
 #include "client/text.hpp"
 
@@ -292,6 +293,8 @@ std::variant<CommandLine, int> ParseCommandLine(int argc, char** argv)
     app.footer("Exit status: 0 success, 1 the device did not start or a request failed, "
                "2 usage error, 3 a channel in alarm (read --fail-on-alarm).");
     app.require_subcommand(0, 1);
+    app.set_version_flag("-V,--version", VersionText,
+                         "Print the version and build type (on Windows also the driver's)");
 
     Parsed p;
     AddCommonOptions(app, p);

@@ -11,6 +11,8 @@ namespace kwotarv {
 int RunPrometheusRead(Backend& backend, const ReadOptions& options, std::ostream& out,
                       std::ostream& err)
 {
+    if (options.output)
+        CheckReplaceableFile(*options.output);
     SensorMonitor monitor(backend, {}, options.bus.timeoutMs);
     int status = kExitSuccess;
     ForEachReading(options.watchSeconds, options.count, [&](uint64_t) {

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "cli/exit_status.hpp"
@@ -13,6 +14,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -40,7 +42,32 @@ std::filesystem::path TemporaryBeside(const std::filesystem::path& file)
     throw ToolError("cannot write '" + file.string() + "': " + what, kExitFailure);
 }
 
+[[noreturn]] void Refuse(const std::filesystem::path& file, const std::string& why)
+{
+    throw ToolError("--output '" + file.string() + "': " + why, kExitUsage);
+}
+
 } // namespace
+
+void CheckReplaceableFile(const std::filesystem::path& file)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (!file.empty() && fs::is_directory(file, error))
+        Refuse(file, "is a folder; give a file name in it");
+    if (file.filename().empty())
+        Refuse(file, "give a file name");
+    const fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
+    if (!fs::exists(folder, error))
+        Refuse(file, "the folder '" + folder.string() + "' does not exist; create it first");
+    if (!fs::is_directory(folder, error))
+        Refuse(file, "'" + folder.string() + "' is not a folder");
+    // Whether a file can be created beside it, the way each replacement does.
+    const fs::path probe = TemporaryBeside(file);
+    if (!std::ofstream(probe, std::ios::binary))
+        Refuse(file, "no file can be created in the folder '" + folder.string() + "'");
+    fs::remove(probe, error);
+}
 
 void WriteFileAtomically(const std::filesystem::path& file, std::string_view text)
 {
@@ -73,6 +100,10 @@ void WriteFileAtomically(const std::filesystem::path& file, std::string_view tex
     if (fd < 0)
         Fail(file,
              std::string("cannot create a temporary file beside it: ") + std::strerror(errno));
+    // The file replaced keeps its permissions.
+    struct stat old {};
+    if (stat(file.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+        fchmod(fd, old.st_mode & 07777);
     size_t done = 0;
     bool ok = true;
     while (ok && done < text.size()) {

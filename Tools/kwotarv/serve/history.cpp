@@ -112,51 +112,114 @@ size_t HistoryCapacity(double intervalSeconds, double spanSeconds)
     return static_cast<size_t>(std::clamp(wanted, 2.0, static_cast<double>(kMost)));
 }
 
-json HistoryJson(const std::vector<Sample>& samples, double intervalSeconds)
+void History::Add(Sample sample)
+{
+    auto entry = std::make_shared<HistoryEntry>();
+    if (sample.up)
+        for (Point& p : Points(sample))
+            entry->points.push_back(
+                {p.group, p.index, std::move(p.name),
+                 json::array({sample.unixMillis, p.value ? json(*p.value) : json(nullptr)})
+                     .dump()});
+    entry->sample = std::move(sample);
+    std::lock_guard lock(mutex_);
+    entry->number = ++added_;
+    ring_.Push(std::move(entry));
+}
+
+HistoryView History::Since(uint64_t since) const
+{
+    std::lock_guard lock(mutex_);
+    HistoryView view;
+    const size_t size = ring_.Size();
+    if (size == 0)
+        return view;
+    const uint64_t oldest = added_ - size + 1;
+    const size_t first =
+        since < oldest || since > added_ ? 0 : static_cast<size_t>(since - oldest + 1);
+    view.newer.reserve(size - first);
+    for (size_t i = first; i < size; ++i)
+        view.newer.push_back(ring_.At(i));
+    view.latest = ring_.At(size - 1);
+    for (size_t i = size; i-- > 0 && !view.good;)
+        if (ring_.At(i)->sample.up)
+            view.good = ring_.At(i);
+    return view;
+}
+
+namespace {
+
+// The point of `channel` (the `at`-th channel of the latest good sample) in `entry`: "[ms,null]"
+// where the sample has no such channel or was not up.
+void AppendPoint(std::string& out, const HistoryEntry& entry, const Point& channel, size_t at)
+{
+    auto same = [&channel](const HistoryPoint& p) {
+        return p.index == channel.index && p.group == std::string_view(channel.group) &&
+               p.name == channel.name;
+    };
+    const auto& points = entry.points;
+    auto found = at < points.size() && same(points[at])
+                     ? points.begin() + static_cast<ptrdiff_t>(at)
+                     : std::find_if(points.begin(), points.end(), same);
+    if (found != points.end())
+        out += found->json;
+    else
+        out += "[" + std::to_string(entry.sample.unixMillis) + ",null]";
+}
+
+} // namespace
+
+std::string HistoryText(const HistoryView& view, double intervalSeconds)
 {
     json out = json::object();
     out["interval"] = intervalSeconds;
-    if (samples.empty()) {
+    if (!view.latest) {
         out["up"] = false;
         out["alarms"] = 0;
         out["timestamp"] = nullptr;
         out["description"] = nullptr;
         out["errors"] = json::array({"no reading yet"});
+        out["last"] = 0;
         out["channels"] = json::array();
-        return out;
+        return out.dump() + "\n";
     }
-    const Sample& last = samples.back();
+    const Sample& last = view.latest->sample;
     out["up"] = last.up;
     out["alarms"] = AlarmCount(last.readings);
     out["timestamp"] = IsoTimestamp(last.unixMillis);
     out["description"] =
         last.readings.description ? json(*last.readings.description) : json(nullptr);
     out["errors"] = last.readings.errors;
+    out["last"] = view.latest->number;
+    out["channels"] = json::array();
 
-    // The channels of the latest reading that worked.
-    auto good =
-        std::find_if(samples.rbegin(), samples.rend(), [](const Sample& s) { return s.up; });
-    json channels = json::array();
-    if (good != samples.rend()) {
-        std::vector<std::vector<Point>> all;
-        all.reserve(samples.size());
-        for (const auto& s : samples)
-            all.push_back(s.up ? Points(s) : std::vector<Point>{});
-        for (const Point& channel : Points(*good)) {
-            json series = json::array();
-            for (size_t i = 0; i < samples.size(); ++i) {
-                std::optional<double> value;
-                for (const Point& p : all[i])
-                    if (p.group == std::string_view(channel.group) && p.index == channel.index &&
-                        p.name == channel.name)
-                        value = p.value;
-                series.push_back({samples[i].unixMillis, value ? json(*value) : json(nullptr)});
-            }
-            channels.push_back(ChannelJson(channel, last.up, std::move(series)));
+    // The channels of the latest reading that worked, spliced into the empty "channels":[] at the
+    // end; each is dumped with "points":[] at its end and its points spliced in there.
+    std::string text = out.dump();
+    text.resize(text.size() - 2); // "]}"
+    const std::vector<Point> channels =
+        view.good ? Points(view.good->sample) : std::vector<Point>{};
+    for (size_t c = 0; c < channels.size(); ++c) {
+        std::string channel = ChannelJson(channels[c], last.up, json::array()).dump();
+        channel.resize(channel.size() - 2); // "]}"
+        text += (c == 0 ? "" : ",") + channel;
+        for (size_t i = 0; i < view.newer.size(); ++i) {
+            if (i != 0)
+                text += ',';
+            AppendPoint(text, *view.newer[i], channels[c], c);
         }
+        text += "]}";
     }
-    out["channels"] = channels;
-    return out;
+    text += "]}\n";
+    return text;
+}
+
+json HistoryJson(const std::vector<Sample>& samples, double intervalSeconds)
+{
+    History history(samples.size());
+    for (const Sample& s : samples)
+        history.Add(s);
+    return json::parse(HistoryText(history.Since(0), intervalSeconds));
 }
 
 } // namespace kwotarv

@@ -789,7 +789,13 @@ void HttpServer::ReadHead(Connections& connections, Connections::iterator it)
     c.data.clear();
     {
         std::lock_guard lock(mutex_);
-        jobs_.push_back({it->first, std::move(parsed.request)});
+        // Behind the requests already waiting for the first path, before all others.
+        const bool first = !firstPath_.empty() && parsed.request.path == firstPath_;
+        auto place =
+            first ? std::find_if(jobs_.begin(), jobs_.end(),
+                                 [this](const Job& j) { return j.request.path != firstPath_; })
+                  : jobs_.end();
+        jobs_.insert(place, {it->first, std::move(parsed.request)});
     }
     ready_.notify_one();
 }

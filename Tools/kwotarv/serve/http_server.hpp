@@ -109,6 +109,9 @@ class HttpServer {
     // "http" or "https".
     const char* Scheme() const { return transports_->Scheme(); }
 
+    // Requests for `path` go before the others waiting for a worker.
+    void AnswerFirst(std::string path) { firstPath_ = std::move(path); }
+
     // Serves until `stop` returns true (checked several times a second), then closes every
     // connection and returns.
     void Run(const std::function<bool()>& stop);
@@ -149,6 +152,7 @@ class HttpServer {
     std::shared_ptr<const TransportFactory> transports_;
     std::vector<std::string> allowedHosts_;
     std::vector<Socket> listeners_;
+    std::string firstPath_;
     Socket wakeup_ = -1; // a UDP socket connected to itself: workers wake the poll loop
     Socket spare_ = -1;  // a descriptor kept to answer one client 503 when none is left
     std::vector<std::string> bound_;

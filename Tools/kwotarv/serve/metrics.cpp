@@ -175,7 +175,7 @@ std::string MetricsText(const Sample& sample, uint64_t failedReads)
         if (r.temperatures[i].tenths)
             e.Sample(ChannelLabels(r.temperatures[i].name, i),
                      FormatTenths(*r.temperatures[i].tenths));
-    e.Family("kwotarv_fan_count", "gauge", "Raw count register of a fan input.");
+    e.Family("kwotarv_fan_raw", "gauge", "Raw count register of a fan input.");
     for (size_t i = 0; i < r.fans.size(); ++i)
         e.Sample(ChannelLabels(r.fans[i].name, i), std::to_string(r.fans[i].count));
     e.Family("kwotarv_fan_rpm", "gauge",

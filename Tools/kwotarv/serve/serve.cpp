@@ -106,6 +106,7 @@ int RunServe(Backend& backend, const ServeOptions& options, std::ostream& out, s
             err << "kwotarv: serve: " << error << " (kwotarv_up is 0 until it reads)\n";
     if (onReading)
         onReading(first);
+    const bool firstUp = first.up;
     history.Add(std::move(first));
 
     HttpServer server(
@@ -114,6 +115,7 @@ int RunServe(Backend& backend, const ServeOptions& options, std::ostream& out, s
         },
         {}, security.transports);
     server.AllowHosts(options.allowedHosts);
+    server.AnswerFirst("/metrics"); // a scrape never waits behind dashboards
     try {
         // With several addresses each IPv6 socket keeps to IPv6, so that 0.0.0.0 and [::] on
         // one port do not collide.
@@ -129,7 +131,7 @@ int RunServe(Backend& backend, const ServeOptions& options, std::ostream& out, s
 
     // The sampler keeps the history; a failed reading is reported when the state changes.
     std::thread sampler([&] {
-        bool wasUp = history.Samples().back().up;
+        bool wasUp = firstUp;
         while (!StopRequested()) {
             SleepSeconds(options.intervalSeconds);
             if (StopRequested())

@@ -1,6 +1,9 @@
 // The pages of serve.
 #include "serve/site.hpp"
 
+#include <charconv>
+#include <optional>
+
 #include "output/readings_report.hpp"
 #include "serve/metrics.hpp"
 
@@ -17,7 +20,46 @@ HttpResponse Json(int status, const nlohmann::ordered_json& body)
     return response;
 }
 
+// The history's cursor in a query: `since=N` (N the `last` of an earlier answer), 0 without it;
+// nullopt when `since` is not a decimal number that fits or is given twice. Other parameters
+// are ignored.
+std::optional<uint64_t> HistoryCursor(std::string_view query)
+{
+    std::optional<uint64_t> since;
+    while (!query.empty()) {
+        const size_t amp = query.find('&');
+        const std::string_view parameter = query.substr(0, amp);
+        query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+        const size_t equals = parameter.find('=');
+        if (parameter.substr(0, equals) != "since")
+            continue;
+        if (since || equals == std::string_view::npos)
+            return std::nullopt;
+        const std::string_view value = parameter.substr(equals + 1);
+        uint64_t number = 0;
+        const auto [end, error] =
+            std::from_chars(value.data(), value.data() + value.size(), number);
+        if (value.empty() || error != std::errc() || end != value.data() + value.size())
+            return std::nullopt;
+        since = number;
+    }
+    return since.value_or(0);
+}
+
 } // namespace
+
+std::string ServeSite::HistoryAnswer(uint64_t since)
+{
+    if (since != 0 && since <= history_.Newest())
+        return HistoryText(history_.Since(since), interval_);
+    // The whole history (a cursor past the newest sample asks for it too).
+    std::lock_guard lock(wholeMutex_);
+    if (const uint64_t newest = history_.Newest(); whole_.empty() || newest != wholeNewest_) {
+        whole_ = HistoryText(history_.Since(0), interval_);
+        wholeNewest_ = newest;
+    }
+    return whole_;
+}
 
 HttpResponse ServeSite::Handle(const HttpRequest& request)
 {
@@ -69,8 +111,17 @@ HttpResponse ServeSite::Handle(const HttpRequest& request)
         body["timestamp"] = IsoTimestamp(sample.unixMillis);
         return Json(sample.up ? 200 : 503, body);
     }
-    case Page::History:
-        return Json(200, HistoryJson(history_.Samples(), interval_));
+    case Page::History: {
+        const std::optional<uint64_t> since = HistoryCursor(request.query);
+        if (!since) {
+            response.status = 400;
+            response.body = "since: give the \"last\" of an earlier answer, a whole number\n";
+            return response;
+        }
+        response.contentType = "application/json";
+        response.body = HistoryAnswer(*since);
+        return response;
+    }
     case Page::None:
         break;
     }

@@ -2,6 +2,9 @@
 // at /metrics, the readings at /api/readings and the dashboard's history at /api/history.
 #pragma once
 
+#include <cstdint>
+#include <mutex>
+#include <string>
 #include <string_view>
 
 #include "serve/history.hpp"
@@ -23,9 +26,16 @@ class ServeSite {
     HttpResponse Handle(const HttpRequest& request);
 
   private:
+    std::string HistoryAnswer(uint64_t since);
+
     SensorMonitor& monitor_;
     History& history_;
     double interval_;
+    // The answer with the whole history, which every dashboard that opens asks for, made once
+    // per sample: the number of the newest sample in it and its text.
+    std::mutex wholeMutex_;
+    uint64_t wholeNewest_ = 0;
+    std::string whole_;
 };
 
 } // namespace kwotarv
