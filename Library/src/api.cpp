@@ -78,9 +78,8 @@ kwo_status KWO_CALL kwo_open_with(uint32_t bus_lock_wait_ms, kwo_handle* handle)
 
 kwo_status KWO_CALL kwo_close(kwo_handle handle)
 {
-    return Guarded([&] {
-        return HandleTable::Instance().Remove(handle) ? KWO_OK : KWO_ERROR_INVALID_HANDLE;
-    });
+    return Guarded(
+        [&] { return HandleTable::Instance().Remove(handle) ? KWO_OK : KWO_ERROR_INVALID_HANDLE; });
 }
 
 kwo_status KWO_CALL kwo_read_all(kwo_handle handle, kwo_channel* channels, uint32_t capacity,

@@ -39,8 +39,8 @@ std::unique_ptr<Connection> OpenConnection(kwo_status& status)
     if (const char* board = std::getenv("KWOTARV_BOARD"); board != nullptr && *board != '\0')
         options.board = board;
     try {
-        auto connection = std::make_unique<SimulatorConnection>(
-            kwotarv::MakeSimulatorBackend(options));
+        auto connection =
+            std::make_unique<SimulatorConnection>(kwotarv::MakeSimulatorBackend(options));
         status = KWO_OK;
         return connection;
     } catch (const kwotarv::ToolError&) {

@@ -14,8 +14,8 @@ Session::Session(std::unique_ptr<Connection> connection, uint32_t busLockWaitMs)
 {
 }
 
-kwo_status Session::Read(std::optional<uint32_t> selector, kwo_channel* channels,
-                         uint32_t capacity, uint32_t* count)
+kwo_status Session::Read(std::optional<uint32_t> selector, kwo_channel* channels, uint32_t capacity,
+                         uint32_t* count)
 {
     std::lock_guard lock(mutex_);
     const kwotarv::Readings readings = selector ? client_.ReadGroup(*selector) : client_.ReadAll();

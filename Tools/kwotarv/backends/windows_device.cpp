@@ -61,8 +61,8 @@ std::unique_ptr<Device> OpenWindowsDevice(uint32_t& error)
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
         // Reading needs no write access; only the raw temperature and voltage codes do.
-        handle = CreateFileW(kDevicePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        handle = CreateFileW(kDevicePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     }
     if (handle == INVALID_HANDLE_VALUE) {
         error = GetLastError();
