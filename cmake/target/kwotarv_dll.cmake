@@ -6,7 +6,7 @@
 # read_all.exe built against the DLL. With clang and lld-link at hand, a program linked by
 # lld-link against kwotarv.lib (Tests/image/msvc_link_probe.c) shows that .lib works; the image
 # checks read its imports.
-set(KWO_LIBRARY_DIR ${CMAKE_SOURCE_DIR}/Library)
+include(${CMAKE_SOURCE_DIR}/Library/sources.cmake)
 set(KWO_LIBRARY_OUT ${CMAKE_BINARY_DIR}/library)
 file(MAKE_DIRECTORY ${KWO_LIBRARY_OUT})
 
@@ -18,11 +18,8 @@ add_custom_command(
   COMMENT "Version resource of kwotarv.dll"
   VERBATIM)
 
-add_library(kwotarv_dll SHARED
-            ${KWO_LIBRARY_DIR}/src/api.cpp ${KWO_LIBRARY_DIR}/src/channel_records.cpp
-            ${KWO_LIBRARY_DIR}/src/handle_table.cpp ${KWO_LIBRARY_DIR}/src/session.cpp
-            ${KWO_LIBRARY_DIR}/src/status_text.cpp ${KWO_LIBRARY_DIR}/src/connection_windows.cpp
-            ${KWO_LIBRARY_DIR}/kwotarv.def ${CMAKE_BINARY_DIR}/kwotarv_rc.o)
+add_library(kwotarv_dll SHARED ${KWO_LIBRARY_SOURCES} ${KWO_LIBRARY_DIR}/src/connection_windows.cpp
+                               ${KWO_LIBRARY_DIR}/kwotarv.def ${CMAKE_BINARY_DIR}/kwotarv_rc.o)
 set_target_properties(kwotarv_dll PROPERTIES
   OUTPUT_NAME kwotarv PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${KWO_LIBRARY_OUT}
   ARCHIVE_OUTPUT_DIRECTORY ${KWO_LIBRARY_OUT} IMPORT_PREFIX lib IMPORT_SUFFIX .dll.a)
