@@ -26,8 +26,8 @@ class DeviceBackend : public Backend {
     Device& Open() override
     {
         uint32_t error = 0;
-        device_ = OpenWindowsDevice(error);
-        if (!device_) {
+        std::unique_ptr<Device> device = OpenWindowsDevice(error);
+        if (!device) {
             if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
                 throw ToolError("device \\\\.\\KwoTarvDev not found: the KwoTarv driver is not "
                                 "installed or its device did not start (Device Manager shows "
@@ -40,6 +40,7 @@ class DeviceBackend : public Backend {
             throw ToolError("cannot open \\\\.\\KwoTarvDev: " + SystemErrorText(error),
                             kExitFailure);
         }
+        device_ = std::move(device);
         return *device_;
     }
 
