@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -64,7 +65,11 @@ class ServeUnderTest {
         sampler_.join();
         thread_.join();
     }
-    uint16_t Port() const { return server_.BoundPort(); }
+    uint16_t Port() const
+    {
+        const std::string address = server_.BoundAddress(); // "127.0.0.1:40123"
+        return static_cast<uint16_t>(std::stoi(address.substr(address.rfind(':') + 1)));
+    }
 
   private:
     std::unique_ptr<kwotarv::Backend> backend_;

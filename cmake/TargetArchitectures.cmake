@@ -12,6 +12,8 @@ set(KWO_ARCH_i686_FLAGS -fno-asynchronous-unwind-tables)
 set(KWO_ARCH_i686_ENTRY _DriverEntry@8)
 set(KWO_ARCH_i686_IMAGE_BASE 0x10000)
 set(KWO_ARCH_i686_OS_VERSION 5 1)     # Windows XP
+set(KWO_ARCH_i686_LIB_MACHINE i386)   # llvm-dlltool -m, for the library's kwotarv.lib
+set(KWO_ARCH_i686_CLANG_TARGET i686-pc-windows-msvc)
 
 # 64-bit x64: one calling convention, so nothing is decorated. The unwind tables stay: the x64
 # kernel unwinds through the driver's frames with .pdata/.xdata (exception dispatch, the stack
@@ -24,6 +26,8 @@ set(KWO_ARCH_amd64_FLAGS)
 set(KWO_ARCH_amd64_ENTRY DriverEntry)
 set(KWO_ARCH_amd64_IMAGE_BASE 0x140000000)
 set(KWO_ARCH_amd64_OS_VERSION 5 2)    # Windows XP x64 and Server 2003
+set(KWO_ARCH_amd64_LIB_MACHINE i386:x86-64)
+set(KWO_ARCH_amd64_CLANG_TARGET x86_64-pc-windows-msvc)
 
 # Beneath a host build: each architecture's cross build, and the package collected from them.
 if(NOT KWOTARV_TARGET)

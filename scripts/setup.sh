@@ -28,6 +28,8 @@ test_packages=(
   g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
   python3 python3-pefile
+  # kwotarv.lib (llvm-dlltool) and the program that proves it links with lld-link
+  llvm lld
   qemu-system-x86 seabios
   clang-14 libclang-rt-14-dev
   # kwotarv serve's peers: HTTP client, Prometheus and promtool, Alertmanager for the alert

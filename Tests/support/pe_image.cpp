@@ -127,7 +127,9 @@ Image Parse(std::vector<uint8_t> bytes)
     auto directory = [&](uint32_t index, uint32_t field) -> uint32_t {
         return directoryCount > index ? r.At<uint32_t>(directories + index * 8 + field) : 0;
     };
+    const uint32_t exportRva = directory(0, 0);
     const uint32_t importRva = directory(1, 0);
+    const uint32_t resourceRva = directory(2, 0);
     image.exceptionRva = directory(3, 0);
     image.exceptionSize = directory(3, 4);
     image.relocationsSize = directory(5, 4);
@@ -172,6 +174,22 @@ Image Parse(std::vector<uint8_t> bytes)
             }
             image.imports.push_back(std::move(module));
         }
+    }
+
+    if (exportRva != 0) {
+        const size_t table = FileOffset(image, exportRva);
+        const uint32_t nameCount = r.At<uint32_t>(table + 24);
+        const size_t names = FileOffset(image, r.At<uint32_t>(table + 32));
+        for (uint32_t i = 0; i < nameCount; ++i)
+            image.exports.push_back(r.CString(FileOffset(image, r.At<uint32_t>(names + i * 4))));
+    }
+    if (resourceRva != 0) {
+        // The root directory: named entries first, then those with a numeric type.
+        const size_t root = FileOffset(image, resourceRva);
+        const uint16_t named = r.At<uint16_t>(root + 12);
+        const uint16_t numbered = r.At<uint16_t>(root + 14);
+        for (uint32_t i = named; i < uint32_t{named} + numbered; ++i)
+            image.resourceTypes.push_back(r.At<uint32_t>(root + 16 + i * 8));
     }
 
     if (image.exceptionRva != 0) {

@@ -1,6 +1,7 @@
 // A small reader of PE images, 32-bit (PE32) and 64-bit (PE32+), enough to check the driver
-// image and the Windows tool: headers, sections, imports, the x64 exception directory and the
-// checksum. Independent of the post-link script, so the two check each other.
+// image, the Windows tool and the library: headers, sections, imports, exports, resource types,
+// the x64 exception directory and the checksum. Independent of the post-link script, so the two
+// check each other.
 #pragma once
 
 #include <algorithm>
@@ -77,6 +78,9 @@ struct Image {
     uint32_t exceptionSize = 0;
     std::vector<Section> sections;
     std::vector<ImportedModule> imports;
+    std::vector<std::string> exports; // names the export directory lists, in its order
+    std::vector<uint32_t>
+        resourceTypes; // the numbered types of the resource directory (16: version)
     std::vector<RuntimeFunction> runtimeFunctions;
 
     const Section* FindSection(const std::string& name) const;

@@ -140,11 +140,13 @@ TEST_F(InstructionSites, ThatDoNotMatchTheImageFailTheWineRun)
     tooltest::ScratchDir scratch;
     const fs::path build = scratch.Directory();
     const fs::path real = KWOTARV_BINARY_DIR;
-    for (const char* dir : {"target/package/x86", "wine-i686", "Tools/wine_session"})
+    for (const char* dir :
+         {"target/package/x86", "target/library", "wine-i686", "Tools/wine_session"})
         fs::create_directories(build / dir);
     for (const char* file :
          {"target/package/x86/kwotarv.sys", "target/package/kwotarv.inf", "target/kwotarv.exe",
-          "wine-i686/hal.dll", "wine-i686/kwotarv-install.exe", "wine-i686/kwotarv-remove.exe",
+          "target/library/kwotarv.dll", "target/library/read_all.exe", "wine-i686/hal.dll",
+          "wine-i686/kwotarv-install.exe", "wine-i686/kwotarv-remove.exe",
           "wine-i686/kwotarv-regexport.exe", "wine-i686/kwotarv-busholder.exe",
           "Tools/wine_session/kwotarv-wine-session"})
         fs::create_symlink(real / file, build / file);

@@ -8,11 +8,12 @@
 #              files, the dashboard, the web configuration file (TLS, basic auth)
 #   backends/  the back-end interface, the simulated machine, the Windows device, the demo board
 #   windows/   the service, its event log source (message table service_events.mc), the console
-# KWO_TOOL_SOURCES is what both builds compile besides the chip table (KWO_TOOL_CHIP_SOURCES,
-# the host build's library kwotarv_chips, chip_table.cmake); KWO_TOOL_SIMULATOR_SOURCES and
-# KWO_TOOL_WINDOWS_SOURCES are each platform's own. KWO_TOOL_WEB_SOURCES, the web configuration
-# file with TLS and basic auth, are the host build's only (OpenSSL, libcrypt and yaml-cpp are not
-# there for mingw-w64). KWO_TOOL_MAIN is the program's entry point.
+# KWO_TOOL_SOURCES is what both builds compile besides the request client
+# (KWO_TOOL_CLIENT_SOURCES) and the chip table (KWO_TOOL_CHIP_SOURCES, the host build's library
+# kwotarv_chips, chip_table.cmake); KWO_TOOL_SIMULATOR_SOURCES and KWO_TOOL_WINDOWS_SOURCES are
+# each platform's own. KWO_TOOL_WEB_SOURCES, the web configuration file with TLS and basic auth,
+# are the host build's only (OpenSSL, libcrypt and yaml-cpp are not there for mingw-w64).
+# KWO_TOOL_MAIN is the program's entry point.
 # The dashboard page is compiled in from serve/dashboard/dashboard.html (a C++ raw string,
 # generated at configure time into the including directory's binary directory).
 set(KWO_TOOL_DIR ${CMAKE_CURRENT_LIST_DIR})
@@ -31,6 +32,20 @@ set(KWO_DASHBOARD_SOURCE ${CMAKE_CURRENT_BINARY_DIR}/dashboard_page.cpp)
 configure_file(${KWO_TOOL_DIR}/serve/dashboard/dashboard_page.cpp.in ${KWO_DASHBOARD_SOURCE}
                @ONLY)
 
+# The request client: what the tool and the library (Library/) both link, so that there is one
+# road to the driver. KWO_TOOL_WINDOWS_CLIENT_SOURCES is its Windows device and bus mutex.
+set(KWO_TOOL_CLIENT_SOURCES
+    ${KWO_TOOL_DIR}/client/bus_mutex.cpp
+    ${KWO_TOOL_DIR}/client/channel_state.cpp
+    ${KWO_TOOL_DIR}/client/hwm_client.cpp
+    ${KWO_TOOL_DIR}/client/info_block.cpp
+    ${KWO_TOOL_DIR}/client/protocol_names.cpp
+    ${KWO_TOOL_DIR}/client/text.cpp)
+
+set(KWO_TOOL_WINDOWS_CLIENT_SOURCES
+    ${KWO_TOOL_DIR}/backends/windows_bus_mutex.cpp
+    ${KWO_TOOL_DIR}/backends/windows_device.cpp)
+
 set(KWO_TOOL_SOURCES
     ${KWO_TOOL_DIR}/cli/command_line.cpp
     ${KWO_TOOL_DIR}/cli/version.cpp
@@ -43,12 +58,6 @@ set(KWO_TOOL_SOURCES
     ${KWO_TOOL_DIR}/commands/session.cpp
     ${KWO_TOOL_DIR}/commands/watch_pacing.cpp
     ${KWO_TOOL_DIR}/client/alarm_transitions.cpp
-    ${KWO_TOOL_DIR}/client/bus_mutex.cpp
-    ${KWO_TOOL_DIR}/client/channel_state.cpp
-    ${KWO_TOOL_DIR}/client/hwm_client.cpp
-    ${KWO_TOOL_DIR}/client/info_block.cpp
-    ${KWO_TOOL_DIR}/client/protocol_names.cpp
-    ${KWO_TOOL_DIR}/client/text.cpp
     ${KWO_TOOL_DIR}/output/format.cpp
     ${KWO_TOOL_DIR}/output/info_report.cpp
     ${KWO_TOOL_DIR}/output/ioctl_report.cpp
@@ -76,8 +85,7 @@ set(KWO_TOOL_SIMULATOR_SOURCES
     ${KWO_TOOL_DIR}/output/check_report.cpp)
 
 set(KWO_TOOL_WINDOWS_SOURCES
-    ${KWO_TOOL_DIR}/backends/windows_bus_mutex.cpp
-    ${KWO_TOOL_DIR}/backends/windows_device.cpp
+    ${KWO_TOOL_DIR}/backends/windows_backend.cpp
     ${KWO_TOOL_DIR}/windows/driver_version.cpp
     ${KWO_TOOL_DIR}/windows/console.cpp
     ${KWO_TOOL_DIR}/windows/event_log.cpp

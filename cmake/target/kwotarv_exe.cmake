@@ -1,5 +1,6 @@
 # kwotarv.exe: the command-line tool for Windows, built from the same sources as the host tool
-# (Tools/kwotarv/sources.cmake) with the device back end instead of the simulated machine. A
+# (Tools/kwotarv/sources.cmake) with the device back end instead of the simulated machine, over
+# the request client kwo_client (client_library.cmake) that kwotarv.dll links too. A
 # user-mode program: ordinary flags, linked statically (C++ runtime and winpthreads included) so
 # it runs on a machine without the mingw runtime.
 
@@ -36,13 +37,12 @@ add_custom_command(
   WORKING_DIRECTORY ${KWO_MESSAGES_DIR}
   DEPENDS ${KWO_MESSAGES_DIR}/service_events.rc ${KWO_MESSAGES_DIR}/MSG00409.bin)
 
-add_executable(kwotarv ${KWO_TOOL_MAIN} ${KWO_TOOL_SOURCES} ${KWO_TOOL_CHIP_SOURCES}
-                       ${KWO_TOOL_WINDOWS_SOURCES} ${KWO_MESSAGES_DIR}/service_events.h
-                       ${KWO_MESSAGES_DIR}/service_events.o)
+add_executable(kwotarv ${KWO_TOOL_MAIN} ${KWO_TOOL_SOURCES} ${KWO_TOOL_WINDOWS_SOURCES}
+                       ${KWO_MESSAGES_DIR}/service_events.h ${KWO_MESSAGES_DIR}/service_events.o)
 target_include_directories(kwotarv PRIVATE ${KWO_TOOL_DIR} ${CMAKE_SOURCE_DIR}/Driver/public
                            ${KWO_MESSAGES_DIR})
 target_include_directories(kwotarv SYSTEM PRIVATE ${KWO_TOOL_HEADERS})
 target_compile_definitions(kwotarv PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 target_compile_options(kwotarv PRIVATE -O2 -Wall -Wextra)
 target_link_options(kwotarv PRIVATE -static -s)
-target_link_libraries(kwotarv PRIVATE ntdll advapi32 ws2_32 shell32)
+target_link_libraries(kwotarv PRIVATE kwo_client ntdll advapi32 ws2_32 shell32)

@@ -11,7 +11,7 @@
 #include "commands/watch_pacing.hpp"
 
 #if defined(_WIN32)
-#include "backends/windows_device.hpp"
+#include "backends/windows_backend.hpp"
 #include "windows/console.hpp"
 #include "windows/service.hpp"
 #else

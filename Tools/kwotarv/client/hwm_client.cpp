@@ -188,9 +188,19 @@ size_t AlarmCount(const Readings& readings)
 
 Readings HwmClient::ReadAll()
 {
+    return ReadLocked(std::nullopt);
+}
+
+Readings HwmClient::ReadGroup(uint32_t selector)
+{
+    return ReadLocked(selector);
+}
+
+Readings HwmClient::ReadLocked(std::optional<uint32_t> only)
+{
     try {
         BusLockGuard guard(bus_);
-        return ReadUnlocked();
+        return ReadUnlocked(only);
     } catch (const BusLockTimeout& timeout) {
         Readings readings;
         readings.errors.push_back(timeout.what());
@@ -199,13 +209,23 @@ Readings HwmClient::ReadAll()
     }
 }
 
-Readings HwmClient::ReadUnlocked()
+Readings HwmClient::ReadUnlocked(std::optional<uint32_t> only)
 {
-    if (!layout_)
-        return ReadAndLearn();
+    if (!layout_) {
+        Readings readings = ReadAndLearn();
+        if (only && *only != HWM_SELECT_VOLTAGES)
+            readings.voltages.clear();
+        if (only && *only != HWM_SELECT_TEMPERATURES)
+            readings.temperatures.clear();
+        if (only && *only != HWM_SELECT_FANS)
+            readings.fans.clear();
+        return readings;
+    }
     Readings readings;
     readings.description = layout_->description;
     for (const Group& group : layout_->groups) {
+        if (only && group.selector != *only)
+            continue;
         try {
             AddGroup(readings, layout_->chip, group.selector, group.names, group.limits,
                      ReadKnownValues(group));

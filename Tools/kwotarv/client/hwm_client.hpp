@@ -98,6 +98,10 @@ class HwmClient {
     // under the ISA-bus mutex; when it cannot be had, nothing is sent and the readings carry
     // the error with busLockTimedOut set.
     Readings ReadAll();
+    // ReadAll for one group (HWM_SELECT_VOLTAGES, _TEMPERATURES or _FANS): once the layout is
+    // known, only that group's values request is sent. Errors of the other groups, met while
+    // learning the layout, are reported too.
+    Readings ReadGroup(uint32_t selector);
 
   private:
     // What ReadAll keeps between readings.
@@ -125,7 +129,9 @@ class HwmClient {
                                                    const std::string& what,
                                                    std::optional<uint32_t> emptyStatus);
 
-    Readings ReadUnlocked();
+    // One batch under the ISA-bus mutex: every group, or only the one selected.
+    Readings ReadLocked(std::optional<uint32_t> only);
+    Readings ReadUnlocked(std::optional<uint32_t> only);
 
     Device& device_;
     BusLock bus_;

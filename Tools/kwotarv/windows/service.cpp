@@ -12,7 +12,7 @@
 #include <string>
 #include <utility>
 
-#include "backends/windows_device.hpp"
+#include "backends/windows_backend.hpp"
 #include "client/alarm_transitions.hpp"
 #include "commands/watch_pacing.hpp"
 #include "serve/http_server.hpp"
