@@ -15,7 +15,9 @@
 
 static const char* KindName(uint32_t kind)
 {
-    return kind == KWO_KIND_VOLTAGE ? "voltage" : kind == KWO_KIND_TEMPERATURE ? "temperature" : "fan";
+    return kind == KWO_KIND_VOLTAGE       ? "voltage"
+           : kind == KWO_KIND_TEMPERATURE ? "temperature"
+                                          : "fan";
 }
 
 static const char* AlarmName(int32_t alarm)
@@ -59,7 +61,8 @@ int main(void)
     status = kwo_read_all(handle, NULL, 0, &count);
     if (status == KWO_ERROR_BUFFER_TOO_SMALL) {
         channels = (kwo_channel*)calloc(count, sizeof *channels);
-        status = channels != NULL ? kwo_read_all(handle, channels, count, &count) : KWO_ERROR_SYSTEM;
+        status =
+            channels != NULL ? kwo_read_all(handle, channels, count, &count) : KWO_ERROR_SYSTEM;
     }
     if (status != KWO_OK)
         return Fail("kwo_read_all", status);

@@ -39,7 +39,8 @@ typedef int32_t kwo_status;
 /* Statuses. */
 #define KWO_OK 0
 #define KWO_ERROR_INVALID_HANDLE 1   /* never opened, already closed, or not a handle */
-#define KWO_ERROR_INVALID_ARGUMENT 2 /* a required pointer NULL, an unknown kind, a wait too long */
+#define KWO_ERROR_INVALID_ARGUMENT 2 /* a required pointer NULL, an unknown kind, a wait too long  \
+                                      */
 #define KWO_ERROR_BUFFER_TOO_SMALL 3 /* *count (or *needed) tells how many would do */
 #define KWO_ERROR_NO_DEVICE 4        /* the driver's device is not there */
 #define KWO_ERROR_ACCESS_DENIED 5    /* the device may not be opened by this user */
@@ -69,16 +70,16 @@ typedef int32_t kwo_status;
 #define KWO_NO_RPM (-1.0)
 
 typedef struct kwo_channel {
-    char name[100];  /* as configured for the board */
-    char unit[12];   /* of value, low and high: "V", "\xC2\xB0" "C" or "count" */
-    uint32_t kind;   /* KWO_KIND_* */
-    uint32_t index;  /* within its group, from 0 */
+    char name[100];    /* as configured for the board */
+    char unit[12];     /* of value, low and high: "V", "\xC2\xB0" "C" or "count" */
+    uint32_t kind;     /* KWO_KIND_* */
+    uint32_t index;    /* within its group, from 0 */
     int32_t has_value; /* 0 for a temperature channel after the second, which is never read */
-    int32_t alarm;   /* KWO_ALARM_* */
-    double value;    /* volts, degrees Celsius, or the fan's count */
-    double low;      /* KWO_NO_LIMIT when absent */
-    double high;     /* KWO_NO_LIMIT when absent */
-    double rpm;      /* fans: revolutions per minute, or KWO_NO_RPM; others KWO_NO_RPM */
+    int32_t alarm;     /* KWO_ALARM_* */
+    double value;      /* volts, degrees Celsius, or the fan's count */
+    double low;        /* KWO_NO_LIMIT when absent */
+    double high;       /* KWO_NO_LIMIT when absent */
+    double rpm;        /* fans: revolutions per minute, or KWO_NO_RPM; others KWO_NO_RPM */
 } kwo_channel;
 
 /* One group of the chip's info block: the voltage names (kind 1, separated by spaces) or one
@@ -113,9 +114,8 @@ KWO_API kwo_status KWO_CALL kwo_close(kwo_handle handle);
 KWO_API kwo_status KWO_CALL kwo_read_all(kwo_handle handle, kwo_channel* channels,
                                          uint32_t capacity, uint32_t* count);
 /* The channels of one kind (KWO_KIND_*), with the same buffer rule. */
-KWO_API kwo_status KWO_CALL kwo_read_group(kwo_handle handle, uint32_t kind,
-                                           kwo_channel* channels, uint32_t capacity,
-                                           uint32_t* count);
+KWO_API kwo_status KWO_CALL kwo_read_group(kwo_handle handle, uint32_t kind, kwo_channel* channels,
+                                           uint32_t capacity, uint32_t* count);
 /* The chip's description and its info block. */
 KWO_API kwo_status KWO_CALL kwo_describe(kwo_handle handle, kwo_chip_info* info);
 
