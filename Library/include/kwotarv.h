@@ -39,8 +39,7 @@ typedef int32_t kwo_status;
 /* Statuses. */
 #define KWO_OK 0
 #define KWO_ERROR_INVALID_HANDLE 1   /* never opened, already closed, or not a handle */
-#define KWO_ERROR_INVALID_ARGUMENT 2 /* a required pointer NULL, an unknown kind, a wait too long  \
-                                      */
+#define KWO_ERROR_INVALID_ARGUMENT 2 /* a NULL pointer, an unknown kind, too long a wait */
 #define KWO_ERROR_BUFFER_TOO_SMALL 3 /* *count (or *needed) tells how many would do */
 #define KWO_ERROR_NO_DEVICE 4        /* the driver's device is not there */
 #define KWO_ERROR_ACCESS_DENIED 5    /* the device may not be opened by this user */
