@@ -71,15 +71,17 @@ std::vector<kwo_channel> ChannelRecords(const kwotarv::Readings& readings)
     std::vector<kwo_channel> records;
     uint32_t index = 0;
     for (const auto& v : readings.voltages) {
-        kwo_channel record = Record(v, KWO_KIND_VOLTAGE, index++, "V", 100.0);
-        record.value = v.hundredths / 100.0;
+        kwo_channel record =
+            Record(v, KWO_KIND_VOLTAGE, index++, kwotarv::kVoltUnit, kwotarv::kHundredthsPerVolt);
+        record.value = kwotarv::Volts(v);
         records.push_back(record);
     }
     index = 0;
     for (const auto& t : readings.temperatures) {
-        kwo_channel record = Record(t, KWO_KIND_TEMPERATURE, index++, "\u00B0C", 10.0);
+        kwo_channel record = Record(t, KWO_KIND_TEMPERATURE, index++, kwotarv::kCelsiusUnit,
+                                    kwotarv::kTenthsPerDegree);
         record.has_value = t.tenths.has_value();
-        record.value = t.tenths ? *t.tenths / 10.0 : 0.0;
+        record.value = kwotarv::Celsius(t).value_or(0.0);
         records.push_back(record);
     }
     index = 0;

@@ -64,6 +64,7 @@ set(KWO_TOOL_SOURCES
     ${KWO_TOOL_DIR}/output/readings_report.cpp
     ${KWO_TOOL_DIR}/serve/atomic_file.cpp
     ${KWO_TOOL_DIR}/serve/history.cpp
+    ${KWO_TOOL_DIR}/serve/http_message.cpp
     ${KWO_TOOL_DIR}/serve/http_server.cpp
     ${KWO_TOOL_DIR}/serve/metrics.cpp
     ${KWO_TOOL_DIR}/serve/sensor_monitor.cpp

@@ -11,13 +11,12 @@ namespace {
 
 std::string Voltage(int64_t hundredths)
 {
-    return FormatHundredths(static_cast<uint32_t>(hundredths)) + " V";
+    return FormatHundredths(static_cast<uint32_t>(hundredths)) + " " + kVoltUnit;
 }
 
 std::string Temperature(int64_t tenths)
 {
-    return FormatTenths(static_cast<int32_t>(tenths)) + " \xC2\xB0"
-                                                        "C";
+    return FormatTenths(static_cast<int32_t>(tenths)) + " " + kCelsiusUnit;
 }
 
 std::string FanValue(const FanReading& fan)

@@ -59,6 +59,22 @@ struct FanReading {
     ChannelState state = ChannelState::Ok;
 };
 
+// The driver's fixed-point units: volts in hundredths, degrees Celsius in tenths.
+inline constexpr double kHundredthsPerVolt = 100.0;
+inline constexpr double kTenthsPerDegree = 10.0;
+inline constexpr const char* kVoltUnit = "V";
+inline constexpr const char* kCelsiusUnit = "\u00B0C";
+
+inline double Volts(const VoltageReading& v)
+{
+    return v.hundredths / kHundredthsPerVolt;
+}
+// nullopt for a temperature the driver does not read.
+inline std::optional<double> Celsius(const TemperatureReading& t)
+{
+    return t.tenths ? std::optional<double>(*t.tenths / kTenthsPerDegree) : std::nullopt;
+}
+
 struct Readings {
     std::optional<std::string> description;
     std::vector<VoltageReading> voltages;

@@ -93,15 +93,15 @@ json ReadingsJson(const Readings& readings)
     out["description"] = readings.description ? json(*readings.description) : json(nullptr);
     out["voltages"] = json::array();
     for (const auto& v : readings.voltages) {
-        json channel = {{"name", v.name}, {"volts", v.hundredths / 100.0}};
-        AddVerdict(channel, v.limits, v.state, 100.0);
+        json channel = {{"name", v.name}, {"volts", Volts(v)}};
+        AddVerdict(channel, v.limits, v.state, kHundredthsPerVolt);
         out["voltages"].push_back(std::move(channel));
     }
     out["temperatures"] = json::array();
     for (const auto& t : readings.temperatures) {
         json channel = {{"name", t.name},
-                        {"celsius", t.tenths ? json(*t.tenths / 10.0) : json(nullptr)}};
-        AddVerdict(channel, t.limits, t.state, 10.0);
+                        {"celsius", t.tenths ? json(*Celsius(t)) : json(nullptr)}};
+        AddVerdict(channel, t.limits, t.state, kTenthsPerDegree);
         out["temperatures"].push_back(std::move(channel));
     }
     out["fans"] = json::array();
@@ -149,7 +149,7 @@ std::string ReadingsText(const Readings& readings)
     for (const auto& t : readings.temperatures)
         lines.push_back(
             {"  " + PadRight(t.name, width) +
-                 (t.tenths ? PadLeft(FormatTenths(*t.tenths), kValueWidth) + " \u00B0C"
+                 (t.tenths ? PadLeft(FormatTenths(*t.tenths), kValueWidth) + " " + kCelsiusUnit
                            : PadLeft("-", kValueWidth) + "    (the driver reads two channels)"),
              LimitsText(t.limits, tenths), StateText(t.state)});
     if (readings.temperatures.empty())

@@ -60,15 +60,15 @@ std::vector<Point> Points(const Sample& sample)
     std::vector<Point> points;
     for (size_t i = 0; i < r.voltages.size(); ++i) {
         const auto& v = r.voltages[i];
-        points.push_back({"voltages", i, v.name, v.hundredths / 100.0, "V",
-                          FormatHundredths(v.hundredths) + " V", "", v.limits, 100, v.state});
+        points.push_back({"voltages", i, v.name, Volts(v), kVoltUnit,
+                          FormatHundredths(v.hundredths) + " " + kVoltUnit, "", v.limits,
+                          kHundredthsPerVolt, v.state});
     }
     for (size_t i = 0; i < r.temperatures.size(); ++i) {
         const auto& t = r.temperatures[i];
-        points.push_back({"temperatures", i, t.name,
-                          t.tenths ? std::optional<double>(*t.tenths / 10.0) : std::nullopt,
-                          "\u00B0C", t.tenths ? FormatTenths(*t.tenths) + " \u00B0C" : "not read",
-                          "", t.limits, 10, t.state});
+        points.push_back({"temperatures", i, t.name, Celsius(t), kCelsiusUnit,
+                          t.tenths ? FormatTenths(*t.tenths) + " " + kCelsiusUnit : "not read", "",
+                          t.limits, kTenthsPerDegree, t.state});
     }
     for (size_t i = 0; i < r.fans.size(); ++i) {
         const auto& f = r.fans[i];
