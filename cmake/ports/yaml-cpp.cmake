@@ -22,3 +22,5 @@ set(YAML_CPP_BUILD_TOOLS OFF CACHE BOOL "" FORCE)
 set(YAML_CPP_BUILD_TESTS OFF CACHE BOOL "" FORCE)
 set(YAML_CPP_INSTALL OFF CACHE BOOL "" FORCE)
 add_subdirectory(${KWOTARV_YAML_CPP_SOURCE} ${CMAKE_BINARY_DIR}/yaml-cpp EXCLUDE_FROM_ALL)
+# GCC 12 warns wrongly (-Wrestrict) of a std::string assignment in src/singledocparser.cpp.
+target_compile_options(yaml-cpp PRIVATE -Wno-restrict)

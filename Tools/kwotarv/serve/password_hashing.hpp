@@ -7,9 +7,9 @@
 
 namespace kwotarv {
 
-// The bcrypt hash of `password` with the salt and cost of `setting` (a hash or a setting,
-// "$2b$05$" and 22 salt characters), as crypt_r gives it; empty when it cannot be made
-// (a setting that is not bcrypt's, a password of 512 bytes or more).
+// The bcrypt hash of `password` with the salt and cost of `setting` (a bcrypt hash or setting:
+// "$2b$05$" and 22 salt characters), as crypt_r gives it; empty when it cannot be made (a
+// setting bcrypt does not take, a password of 512 bytes or more).
 std::string BcryptHash(const std::string& password, const std::string& setting);
 
 // A "$2b$" setting of `cost` with a salt from the system's random generator; empty on failure.
