@@ -62,12 +62,13 @@ esac
 source_cache=/var/cache/kwotarv
 source_entries=/etc/apt/sources.list.d/kwotarv-src.sources
 
+# Root through sudo unless this is root: need_root WHAT-IS-MISSING WHAT-NEEDS-ROOT.
 as_root=()
 need_root() {
   [ "$(id -u)" -eq 0 ] || [ ${#as_root[@]} -gt 0 ] && return 0
   if ! command -v sudo >/dev/null 2>&1; then
-    echo "setup: this needs root: $1" >&2
-    echo "setup: sudo is not installed. Either run this as root" >&2
+    echo "setup: $1" >&2
+    echo "setup: $2 needs root, and sudo is not installed. Either run this as root" >&2
     echo "       (su -c 'bash $0 $job'), or install sudo and add yourself to the sudo group." >&2
     exit 1
   fi
@@ -82,7 +83,7 @@ install_packages() {
     fi
   done
   ((${#missing[@]})) || return 0
-  need_root "these packages are missing: ${missing[*]}"
+  need_root "these packages are missing: ${missing[*]}" "installing them"
   echo "Installing: ${missing[*]}"
   for arch in "${architectures[@]}"; do
     if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
@@ -96,7 +97,7 @@ install_packages() {
 
 fetch_sources() {
   compgen -G "$source_cache/yaml-cpp-*/CMakeLists.txt" >/dev/null && return 0
-  need_root "yaml-cpp's source package goes into $source_cache"
+  need_root "yaml-cpp's source package is not in $source_cache" "fetching it"
   echo "Fetching yaml-cpp's source package into $source_cache"
   if ! apt-cache showsrc yaml-cpp 2>/dev/null | grep -q '^Package:'; then
     if [ ! -f /etc/apt/sources.list.d/debian.sources ]; then

@@ -63,6 +63,12 @@ class WindowsServe : public ::testing::Test {
         return status;
     }
 
+    // A scratch file as kwotarv.exe names it (Wine's drive Z: is the root folder).
+    std::string WindowsPath(const std::string& name)
+    {
+        return "Z:" + scratch_.Path(name);
+    }
+
     // curl's status code for /metrics on `port` ("000": no answer) with `args`; the answer's
     // head goes to head.txt.
     std::string Curl(uint16_t port, const std::vector<std::string>& args)
@@ -124,7 +130,7 @@ TEST_F(WindowsServe, ServesMetricsWithoutTheDeviceAndRunsAsAService)
     // from a web configuration file that the service reads by its full name.
     tooltest::WriteText(scratch_.Path("web.yml"), kUsers);
     ASSERT_EQ(Wine({KWOTARV_WINDOWS_TOOL, "service", "install", "--listen", listen,
-                    "--web.config.file", "web.yml"},
+                    "--web.config.file", WindowsPath("web.yml")},
                    &out),
               0)
         << out;
@@ -151,7 +157,8 @@ TEST_F(WindowsServe, ServesMetricsWithoutTheDeviceAndRunsAsAService)
 
     // A web configuration file that cannot be used is refused before the service is installed.
     tooltest::WriteText(scratch_.Path("bad.yml"), "web_config: 1\n");
-    EXPECT_EQ(Wine({KWOTARV_WINDOWS_TOOL, "service", "install", "--web.config.file", "bad.yml"}),
+    EXPECT_EQ(Wine({KWOTARV_WINDOWS_TOOL, "service", "install", "--web.config.file",
+                    WindowsPath("bad.yml")}),
               2);
     EXPECT_NE(Wine({"sc", "query", "KwoTarvMonitor"}), 0) << "installed all the same";
 #endif
@@ -163,7 +170,7 @@ TEST_F(WindowsServe, ChecksBasicAuthAndRefusesFaultyFilesAsTheHostBuildDoes)
     if (FindProgram("curl").empty())
         GTEST_SKIP() << "curl is not installed";
     tooltest::WriteText(scratch_.Path("web.yml"), kUsers);
-    servetest::ServeProcess serve({"--web.config.file", "web.yml"}, scratch_.Path(""),
+    servetest::ServeProcess serve({"--web.config.file", WindowsPath("web.yml")}, scratch_.Path(""),
                                   {wine_, KWOTARV_WINDOWS_TOOL}, env_);
     const struct {
         std::vector<std::string> args;
@@ -172,7 +179,9 @@ TEST_F(WindowsServe, ChecksBasicAuthAndRefusesFaultyFilesAsTheHostBuildDoes)
         {{"-u", "alice:alice-secret"}, "200"},
         {{"-u", "alice:alice-secret"}, "200"}, // remembered
         {{"-u", "bob:bob-secret"}, "200"},
-        {{"-u", "carol:carol-s\xc3\xa9cret"}, "200"},
+        {{"-u", "carol:carol-s\xc3\xa9"
+                "cret"},
+         "200"},
         {{"-u", "alice:bob-secret"}, "401"},
         {{"-u", "carol:carol-secret"}, "401"},
         {{"-u", "dave:alice-secret"}, "401"}, // no such user
@@ -207,11 +216,12 @@ TEST_F(WindowsServe, ChecksBasicAuthAndRefusesFaultyFilesAsTheHostBuildDoes)
     for (const auto& f : faults) {
         tooltest::WriteText(scratch_.Path("bad.yml"), f.text);
         EXPECT_EQ(Wine({KWOTARV_WINDOWS_TOOL, "serve", "--listen", "127.0.0.1:0",
-                        "--web.config.file", "bad.yml"}),
+                        "--web.config.file", WindowsPath("bad.yml")}),
                   2)
             << f.text;
         EXPECT_NE(tooltest::ReadText(scratch_.Path("wine.err"))
-                      .find("kwotarv: --web.config.file: bad.yml: " + f.fault + "\n"),
+                      .find("kwotarv: --web.config.file: " + WindowsPath("bad.yml") + ": " +
+                            f.fault + "\r\n"), // text mode's line end
                   std::string::npos)
             << tooltest::ReadText(scratch_.Path("wine.err"));
         if (!f.hostToo)
