@@ -14,7 +14,7 @@
 # each platform's own. KWO_TOOL_WEB_SOURCES, the web configuration file (yaml-cpp) and basic auth,
 # are both builds'; their hashing and the TLS transport are each platform's own:
 # KWO_TOOL_LINUX_WEB_SOURCES (libcrypt, OpenSSL) on the host, windows_password_hashing.cpp
-# (libxcrypt's bcrypt built in, CNG) among KWO_TOOL_WINDOWS_SOURCES.
+# (libxcrypt's bcrypt built in, CryptoAPI) among KWO_TOOL_WINDOWS_SOURCES.
 # KWO_TOOL_MAIN is the program's entry point.
 # The dashboard page is compiled in from serve/dashboard/dashboard.html (a C++ raw string,
 # generated at configure time into the including directory's binary directory).

@@ -49,5 +49,4 @@ target_include_directories(kwotarv SYSTEM PRIVATE ${KWO_TOOL_HEADERS})
 target_compile_definitions(kwotarv PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 target_compile_options(kwotarv PRIVATE -O2 -Wall -Wextra)
 target_link_options(kwotarv PRIVATE -static -s)
-target_link_libraries(kwotarv PRIVATE kwo_client yaml-cpp kwo_bcrypt ntdll advapi32 ws2_32 shell32
-                                      bcrypt)
+target_link_libraries(kwotarv PRIVATE kwo_client yaml-cpp kwo_bcrypt ntdll advapi32 ws2_32 shell32)

@@ -102,6 +102,9 @@ TEST_F(WindowsServe, ServesMetricsWithoutTheDeviceAndRunsAsAService)
         EXPECT_NE(serve.Err().find("KwoTarvDev not found"), std::string::npos) << serve.Err();
     }
 
+    // Wine ends the services soon after the prefix's last program has ended: a console serve
+    // keeps one running while the service is asked.
+    servetest::ServeProcess keepAlive({}, scratch_.Path(""), {wine_, KWOTARV_WINDOWS_TOOL}, env_);
     const uint16_t port = servetest::FreePort();
     const std::string listen = "127.0.0.1:" + std::to_string(port);
     std::string out;

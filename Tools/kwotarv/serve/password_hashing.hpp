@@ -1,6 +1,7 @@
 // The hashing basic auth needs, from the system's libraries: bcrypt (crypt(3)'s format) and
 // SHA-256. Linux: libcrypt and OpenSSL (linux_password_hashing.cpp); Windows: libxcrypt's bcrypt
-// built into the program and the system's CNG (windows_password_hashing.cpp).
+// built into the program, the system's random generator and CryptoAPI
+// (windows_password_hashing.cpp).
 #pragma once
 
 #include <string>

@@ -1,8 +1,10 @@
 // bcrypt with libxcrypt's own bcrypt (crypt-bcrypt.c, built in by cmake/ports/bcrypt.cmake) and
-// salts from the system's random generator; SHA-256 with the system's CNG.
+// salts from the system's random generator (RtlGenRandom); SHA-256 from the system's CryptoAPI.
+// Both are advapi32's, which the program links anyway.
 #include <windows.h>
 
-#include <bcrypt.h>
+#include <ntsecapi.h>
+#include <wincrypt.h>
 
 #include <memory>
 #include <stdexcept>
@@ -22,10 +24,7 @@ constexpr size_t kOutputSize = 384;  // crypt_r's output buffer (CRYPT_OUTPUT_SI
 constexpr size_t kScratchSize = 8192; // the state each method is given (ALG_SPECIFIC_SIZE)
 constexpr size_t kSaltBytes = 16;     // what bcrypt's salt holds
 
-bool Succeeded(NTSTATUS status)
-{
-    return status >= 0;
-}
+constexpr DWORD kSha256Size = 32;
 
 } // namespace
 
@@ -44,7 +43,7 @@ std::string BcryptHash(const std::string& password, const std::string& setting)
 std::string BcryptSetting(unsigned long cost)
 {
     unsigned char salt[kSaltBytes];
-    if (!Succeeded(BCryptGenRandom(nullptr, salt, sizeof salt, BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+    if (!RtlGenRandom(salt, sizeof salt))
         return {};
     unsigned char setting[kOutputSize] = {};
     gensalt_bcrypt_rn(cost, salt, sizeof salt, setting, sizeof setting);
@@ -53,19 +52,20 @@ std::string BcryptSetting(unsigned long cost)
 
 std::string Sha256(const std::string& text)
 {
-    BCRYPT_ALG_HANDLE algorithm = nullptr;
-    BCRYPT_HASH_HANDLE hash = nullptr;
-    unsigned char digest[32];
-    bool done =
-        Succeeded(BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) &&
-        Succeeded(BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0)) &&
-        Succeeded(BCryptHashData(hash, reinterpret_cast<PUCHAR>(const_cast<char*>(text.data())),
-                                 static_cast<ULONG>(text.size()), 0)) &&
-        Succeeded(BCryptFinishHash(hash, digest, sizeof digest, 0));
-    if (hash != nullptr)
-        BCryptDestroyHash(hash);
-    if (algorithm != nullptr)
-        BCryptCloseAlgorithmProvider(algorithm, 0);
+    HCRYPTPROV provider = 0;
+    HCRYPTHASH hash = 0;
+    BYTE digest[kSha256Size];
+    DWORD size = sizeof digest;
+    const bool done =
+        CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) &&
+        CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash) &&
+        CryptHashData(hash, reinterpret_cast<const BYTE*>(text.data()),
+                      static_cast<DWORD>(text.size()), 0) &&
+        CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0) && size == sizeof digest;
+    if (hash != 0)
+        CryptDestroyHash(hash);
+    if (provider != 0)
+        CryptReleaseContext(provider, 0);
     // A digest that could not be made must not stand for any text.
     if (!done)
         throw std::runtime_error("SHA-256 is not available from the system");
