@@ -18,14 +18,11 @@ TEST(PasswordHashing, MakesTheKnownHashesAgain)
         {"carol-s\xc3\xa9"
          "cret",
          "$2a$05$QQctvXzd0yWyLc7WOqArWe.sRe/ozVWqcKm2SyANnNLsLTsb7Wyk."},
-        {std::string(511, 'a'), "$2b$05$dWU2d/GpHuDzlnDBqFiu/OsVNmdIupN457HJVEBolHoQMG5XAYE.a"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(BcryptHash(c.password, c.hash), c.hash) << c.hash;
         EXPECT_NE(BcryptHash("#" + c.password.substr(1), c.hash), c.hash) << c.hash;
     }
-    // Longer than crypt_r takes, though bcrypt reads only the first 72 bytes.
-    EXPECT_EQ(BcryptHash(std::string(512, 'a'), cases[3].hash), "");
     EXPECT_EQ(BcryptHash("alice-secret", "$2b$05$dWU2d/GpHuDzlnDBqFiu/"), ""); // salt too short
 
     const std::string setting = kwotarv::BcryptSetting(5);
