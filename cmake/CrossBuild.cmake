@@ -4,6 +4,14 @@
 # into ${CMAKE_BINARY_DIR}/<its build directory>); kwo_target stands for all of them. The package
 # directory then holds the INF with every architecture's image, ready to copy to Windows.
 include(ExternalProject)
+# Where the sources of kwotarv.exe's web libraries are, when not where setup.sh puts them
+# (cmake/ports/).
+set(kwo_port_args)
+foreach(source KWOTARV_YAML_CPP_SOURCE KWOTARV_LIBXCRYPT_SOURCE)
+  if(DEFINED ${source})
+    list(APPEND kwo_port_args -D${source}=${${source}})
+  endif()
+endforeach()
 set(kwo_packages)
 foreach(arch ${KWOTARV_TARGET_ARCHS})
   set(triplet ${KWO_ARCH_${arch}_TRIPLET})
@@ -18,6 +26,8 @@ foreach(arch ${KWOTARV_TARGET_ARCHS})
     CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/${triplet}.cmake
                -DCMAKE_BUILD_TYPE=Release
                -DCMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER}
+               -DCMAKE_C_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER}
+               ${kwo_port_args}
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""
     USES_TERMINAL_BUILD ON)

@@ -11,8 +11,10 @@
 # KWO_TOOL_SOURCES is what both builds compile besides the request client
 # (KWO_TOOL_CLIENT_SOURCES) and the chip table (KWO_TOOL_CHIP_SOURCES, the host build's library
 # kwotarv_chips, chip_table.cmake); KWO_TOOL_SIMULATOR_SOURCES and KWO_TOOL_WINDOWS_SOURCES are
-# each platform's own. KWO_TOOL_WEB_SOURCES, the web configuration file with TLS and basic auth,
-# are the host build's only (OpenSSL, libcrypt and yaml-cpp are not there for mingw-w64).
+# each platform's own. KWO_TOOL_WEB_SOURCES, the web configuration file (yaml-cpp) and basic auth,
+# are both builds'; their hashing and the TLS transport are each platform's own:
+# KWO_TOOL_LINUX_WEB_SOURCES (libcrypt, OpenSSL) on the host, windows_password_hashing.cpp
+# (libxcrypt's bcrypt built in, CryptoAPI) among KWO_TOOL_WINDOWS_SOURCES.
 # KWO_TOOL_MAIN is the program's entry point.
 # The dashboard page is compiled in from serve/dashboard/dashboard.html (a C++ raw string,
 # generated at configure time into the including directory's binary directory).
@@ -75,8 +77,11 @@ set(KWO_TOOL_SOURCES
 
 set(KWO_TOOL_WEB_SOURCES
     ${KWO_TOOL_DIR}/serve/basic_auth.cpp
-    ${KWO_TOOL_DIR}/serve/tls_transport.cpp
     ${KWO_TOOL_DIR}/serve/web_config.cpp)
+
+set(KWO_TOOL_LINUX_WEB_SOURCES
+    ${KWO_TOOL_DIR}/serve/linux_password_hashing.cpp
+    ${KWO_TOOL_DIR}/serve/tls_transport.cpp)
 
 set(KWO_TOOL_SIMULATOR_SOURCES
     ${KWO_TOOL_DIR}/backends/simulated_bus_mutex.cpp
@@ -87,6 +92,7 @@ set(KWO_TOOL_SIMULATOR_SOURCES
 
 set(KWO_TOOL_WINDOWS_SOURCES
     ${KWO_TOOL_DIR}/backends/windows_backend.cpp
+    ${KWO_TOOL_DIR}/serve/windows_password_hashing.cpp
     ${KWO_TOOL_DIR}/windows/driver_version.cpp
     ${KWO_TOOL_DIR}/windows/console.cpp
     ${KWO_TOOL_DIR}/windows/event_log.cpp

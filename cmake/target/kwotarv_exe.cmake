@@ -17,6 +17,9 @@ file(COPY ${KWO_NLOHMANN_JSON_INCLUDE}/nlohmann DESTINATION ${KWO_TOOL_HEADERS})
 file(COPY ${KWO_CLI11_INCLUDE}/CLI DESTINATION ${KWO_TOOL_HEADERS})
 
 include(${CMAKE_SOURCE_DIR}/Tools/kwotarv/sources.cmake)
+# The web configuration file's libraries, built here from Debian's sources (cmake/ports/).
+include(${CMAKE_SOURCE_DIR}/cmake/ports/yaml-cpp.cmake)
+include(${CMAKE_SOURCE_DIR}/cmake/ports/bcrypt.cmake)
 
 # The event log's message table: windmc makes the header with the identifiers, the resource
 # script and the English messages; windres compiles them into an object linked into the program,
@@ -37,7 +40,8 @@ add_custom_command(
   WORKING_DIRECTORY ${KWO_MESSAGES_DIR}
   DEPENDS ${KWO_MESSAGES_DIR}/service_events.rc ${KWO_MESSAGES_DIR}/MSG00409.bin)
 
-add_executable(kwotarv ${KWO_TOOL_MAIN} ${KWO_TOOL_SOURCES} ${KWO_TOOL_WINDOWS_SOURCES}
+add_executable(kwotarv ${KWO_TOOL_MAIN} ${KWO_TOOL_SOURCES} ${KWO_TOOL_WEB_SOURCES}
+                       ${KWO_TOOL_WINDOWS_SOURCES}
                        ${KWO_MESSAGES_DIR}/service_events.h ${KWO_MESSAGES_DIR}/service_events.o)
 target_include_directories(kwotarv PRIVATE ${KWO_TOOL_DIR} ${CMAKE_SOURCE_DIR}/Driver/public
                            ${KWO_MESSAGES_DIR})
@@ -45,4 +49,4 @@ target_include_directories(kwotarv SYSTEM PRIVATE ${KWO_TOOL_HEADERS})
 target_compile_definitions(kwotarv PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 target_compile_options(kwotarv PRIVATE -O2 -Wall -Wextra)
 target_link_options(kwotarv PRIVATE -static -s)
-target_link_libraries(kwotarv PRIVATE kwo_client ntdll advapi32 ws2_32 shell32)
+target_link_libraries(kwotarv PRIVATE kwo_client yaml-cpp kwo_bcrypt ntdll advapi32 ws2_32 shell32)

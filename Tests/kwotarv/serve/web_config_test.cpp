@@ -106,6 +106,15 @@ TEST(BasicAuth, AllowsOnlyAUsersPasswordInTheHeader)
         {"Basic bm9ib2R5OnNjcmFwZS1zZWNyZXQ=", false},         // nobody:scrape-secret
         {"Basic cHJvbWV0aGV1cw==", false},                     // no colon
         {"Basic cHJvbWV0aGV1czpzY3JhcGUtc2VjcmV", false},      // not base64 (length)
+        // Blanks before, line ends and '-' after the base64 are skipped when the whole is
+        // groups of four, as OpenSSL's decoder does.
+        {"Basic     cHJvbWV0aGV1czpzY3JhcGUtc2VjcmV0", true},
+        {"Basic \t \t cHJvbWV0aGV1czpzY3JhcGUtc2VjcmV0", true},
+        {"Basic   cHJvbWV0aGV1czpzY3JhcGUtc2VjcmV0", false},
+        {"Basic cHJvbWV0aGV1czpzY3JhcGUtc2VjcmV0----", true},
+        {"Basic cHJvbWV0aGV1czpzY3JhcGUtc2VjcmV0 \r\n-", true},
+        {"Basic cHJvbWV0aGV1czpzY3JhcGUtc2VjcmV0*===", false},
+        {"Basic cHJvbWV0aGV1czpzY3JhcGUtc2Vjcm\xc3\xa9", false},
         {"Bearer cHJvbWV0aGV1czpzY3JhcGUtc2VjcmV0", false},
         {"", false},
     };

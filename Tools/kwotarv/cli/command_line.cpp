@@ -149,7 +149,11 @@ void AddServeOptions(CLI::App* command, ServeOptions& options)
     command
         ->add_option("--web.config.file", options.webConfigFile,
                      "YAML file with TLS (tls_server_config) and basic auth (basic_auth_users), "
-                     "as Prometheus exporters read it; not in the Windows build")
+                     "as Prometheus exporters read it"
+#if defined(_WIN32)
+                     "; basic auth only in the Windows build (no TLS yet)"
+#endif
+                     )
         ->type_name("FILE");
 }
 

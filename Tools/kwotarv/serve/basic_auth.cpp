@@ -1,22 +1,64 @@
-// Basic auth with crypt_r (libcrypt's bcrypt) for the hashes and OpenSSL for the base64 of the
-// header, the digests of the remembered checks and the constant-time comparison.
+// Basic auth: the header's credentials, bcrypt checks (password_hashing.hpp: the system's
+// libraries on each platform) and the checks remembered under SHA-256 digests.
 #include "serve/basic_auth.hpp"
 
-#include <crypt.h>
-#include <openssl/crypto.h>
-#include <openssl/evp.h>
-
 #include <algorithm>
+#include <array>
 #include <cctype>
-#include <memory>
 #include <string_view>
 #include <utility>
+
+#include "serve/password_hashing.hpp"
 
 namespace kwotarv {
 
 namespace {
 
 constexpr size_t kRemembered = 256; // successful checks kept; forgotten all at once when full
+
+// A character's base64 value; kBlank, kLineEnd (line ends and '-') or kInvalid for the others.
+// '=' counts as zero, the padding being dropped afterwards.
+constexpr unsigned char kBlank = 0xE0, kLineEnd = 0xF0, kInvalid = 0xFF;
+constexpr std::array<unsigned char, 256> kBase64Values = [] {
+    std::array<unsigned char, 256> values{};
+    values.fill(kInvalid);
+    constexpr std::string_view kDigits =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (size_t i = 0; i < kDigits.size(); ++i)
+        values[static_cast<unsigned char>(kDigits[i])] = static_cast<unsigned char>(i);
+    values['='] = 0;
+    values[' '] = values['\t'] = kBlank;
+    values['\n'] = values['\r'] = values['-'] = kLineEnd;
+    return values;
+}();
+
+// `encoded` decoded into whole groups of three bytes, as OpenSSL's EVP_DecodeBlock does it (so
+// both builds accept the same headers): blanks before it and blanks, line ends and '-' after it
+// are skipped, what is left must be groups of four base64 characters. False when it is not that.
+bool DecodeBase64Groups(std::string_view encoded, std::string& decoded)
+{
+    const auto value = [](char c) { return kBase64Values[static_cast<unsigned char>(c)]; };
+    while (!encoded.empty() && value(encoded.front()) == kBlank)
+        encoded.remove_prefix(1);
+    while (encoded.size() > 3 &&
+           (value(encoded.back()) == kBlank || value(encoded.back()) == kLineEnd))
+        encoded.remove_suffix(1);
+    if (encoded.size() % 4 != 0)
+        return false;
+    decoded.clear();
+    for (size_t i = 0; i < encoded.size(); i += 4) {
+        uint32_t group = 0;
+        for (size_t j = 0; j < 4; ++j) {
+            const unsigned char digit = value(encoded[i + j]);
+            if (digit >= 64)
+                return false;
+            group = group << 6 | digit;
+        }
+        decoded += {static_cast<char>(group >> 16), static_cast<char>(group >> 8),
+                    static_cast<char>(group)};
+    }
+    return true;
+}
 
 // "Basic dXNlcjpwYXNz" as user and password; false when it is not that.
 bool DecodeBasic(const std::string& authorization, std::string& user, std::string& password)
@@ -28,16 +70,11 @@ bool DecodeBasic(const std::string& authorization, std::string& user, std::strin
         }))
         return false;
     const std::string encoded = authorization.substr(kScheme.size());
-    if (encoded.size() % 4 != 0)
-        return false;
-    std::string decoded(encoded.size() / 4 * 3, '\0');
-    const int length = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(decoded.data()),
-                                       reinterpret_cast<const unsigned char*>(encoded.data()),
-                                       static_cast<int>(encoded.size()));
-    if (length < 0)
+    std::string decoded;
+    if (encoded.size() % 4 != 0 || !DecodeBase64Groups(encoded, decoded))
         return false;
     const size_t padding = encoded.size() - encoded.find_last_not_of('=') - 1;
-    decoded.resize(static_cast<size_t>(length) - std::min<size_t>(padding, 2));
+    decoded.resize(decoded.size() - std::min<size_t>(padding, 2));
     const size_t colon = decoded.find(':');
     if (colon == std::string::npos)
         return false;
@@ -46,35 +83,23 @@ bool DecodeBasic(const std::string& authorization, std::string& user, std::strin
     return true;
 }
 
-// crypt_r's hash of `password` with the salt and cost of `setting`; empty on failure.
-std::string Crypt(const std::string& password, const char* setting)
-{
-    auto data = std::make_unique<crypt_data>(); // zeroed, as crypt_r wants it the first time
-    const char* hash = crypt_r(password.c_str(), setting, data.get());
-    return hash == nullptr || hash[0] == '*' ? std::string() : std::string(hash);
-}
-
+// Equal texts, compared in a time that does not depend on where they differ.
 bool SameText(const std::string& a, const std::string& b)
 {
-    return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
-}
-
-std::string Digest(const std::string& text)
-{
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(text.data(), text.size(), digest, &length, EVP_sha256(), nullptr);
-    return std::string(reinterpret_cast<const char*>(digest), length);
+    if (a.size() != b.size())
+        return false;
+    unsigned char difference = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        difference |= static_cast<unsigned char>(a[i] ^ b[i]);
+    return difference == 0;
 }
 
 // A bcrypt hash of a random password with the cost of `like` ("$2b$05$..."), or of cost 10.
 std::string UnknownUserHash(const std::string& like)
 {
     const unsigned long cost = like.size() > 6 ? std::stoul(like.substr(4, 2)) : 10;
-    char setting[CRYPT_GENSALT_OUTPUT_SIZE];
-    if (crypt_gensalt_rn("$2b$", cost, nullptr, 0, setting, sizeof setting) == nullptr)
-        return {};
-    return Crypt(Digest(setting), setting);
+    const std::string setting = BcryptSetting(cost);
+    return setting.empty() ? std::string() : BcryptHash(Sha256(setting), setting);
 }
 
 } // namespace
@@ -103,13 +128,13 @@ bool BasicAuth::Allows(const std::string& authorization)
 bool BasicAuth::Verify(const std::string& user, const std::string& hash,
                        const std::string& password)
 {
-    const std::string key = Digest(std::to_string(user.size()) + ":" + user + hash + password);
+    const std::string key = Sha256(std::to_string(user.size()) + ":" + user + hash + password);
     {
         std::lock_guard lock(mutex_);
         if (verified_.count(key) != 0)
             return true;
     }
-    const std::string computed = Crypt(password, hash.c_str());
+    const std::string computed = BcryptHash(password, hash);
     if (computed.empty() || !SameText(computed, hash))
         return false;
     std::lock_guard lock(mutex_);

@@ -1,7 +1,7 @@
 // Basic auth for serve: the users of the web configuration file and their bcrypt hashes, checked
-// with the system's crypt_r. A check is slow on purpose (bcrypt), so it runs on the server's
-// workers, and a successful one is remembered under a digest of the user, hash and password
-// (never the password itself) so that a scraper does not pay for it every time.
+// with the system's bcrypt (password_hashing.hpp). A check is slow on purpose (bcrypt), so it runs
+// on the server's workers, and a successful one is remembered under a digest of the user, hash and
+// password (never the password itself) so that a scraper does not pay for it every time.
 #pragma once
 
 #include <map>

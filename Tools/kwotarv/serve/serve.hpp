@@ -26,9 +26,9 @@ inline constexpr double kMaxIntervalSeconds = 3600;
 // How far back the history reaches.
 inline constexpr double kHistorySeconds = 15 * 60;
 
-// The Windows build has no TLS library: there a web configuration file is a usage error
-// (ToolError, exit 2). Nothing to check elsewhere.
-void CheckWebConfigSupported(const ServeOptions& options);
+// Reads the web configuration file, if any, as serve would: a fault is a usage error (ToolError,
+// exit 2). For the Windows service's installation, which checks before it installs.
+void CheckWebConfig(const ServeOptions& options);
 
 // Throws a usage error for an --allowed-host that is not a host name or address.
 void CheckAllowedHosts(const ServeOptions& options);

@@ -118,7 +118,7 @@ void CheckOptions(const ServeOptions& options)
     if (!(options.intervalSeconds >= kMinIntervalSeconds &&
           options.intervalSeconds <= kMaxIntervalSeconds))
         throw ToolError("--interval: give seconds from 0.2 to 3600", kExitUsage);
-    CheckWebConfigSupported(options);
+    CheckWebConfig(options);
 }
 
 // ---- the service process --------------------------------------------------------------------
@@ -273,6 +273,10 @@ int InstallService(const ServeOptions& options, std::ostream& out, std::ostream&
     command += L" --interval " + interval.str() + BusLockTimeoutArgument(options);
     for (const auto& name : options.allowedHosts)
         command += L" --allowed-host " + Quoted(Wide(name));
+    // The service starts in the system folder: the file by its full name.
+    if (!options.webConfigFile.empty())
+        command += L" --web.config.file " +
+                   Quoted(std::filesystem::absolute(Wide(options.webConfigFile)).wstring());
 
     ServiceHandle manager = OpenManager(SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE);
     RegisterEventLogSource(exe);
