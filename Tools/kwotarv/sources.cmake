@@ -12,7 +12,8 @@
 # (KWO_TOOL_CLIENT_SOURCES) and the chip table (KWO_TOOL_CHIP_SOURCES, the host build's library
 # kwotarv_chips, chip_table.cmake); KWO_TOOL_SIMULATOR_SOURCES and KWO_TOOL_WINDOWS_SOURCES are
 # each platform's own. KWO_TOOL_WEB_SOURCES, the web configuration file with TLS and basic auth,
-# are the host build's only (OpenSSL, libcrypt and yaml-cpp are not there for mingw-w64).
+# are the host build's only (OpenSSL, libcrypt and yaml-cpp are not there for mingw-w64);
+# KWO_TOOL_SCHANNEL_SOURCES are the Windows build's TLS, with the system's SChannel.
 # KWO_TOOL_MAIN is the program's entry point.
 # The dashboard page is compiled in from serve/dashboard/dashboard.html (a C++ raw string,
 # generated at configure time into the including directory's binary directory).
@@ -66,6 +67,7 @@ set(KWO_TOOL_SOURCES
     ${KWO_TOOL_DIR}/serve/history.cpp
     ${KWO_TOOL_DIR}/serve/http_server.cpp
     ${KWO_TOOL_DIR}/serve/metrics.cpp
+    ${KWO_TOOL_DIR}/serve/pem_file.cpp
     ${KWO_TOOL_DIR}/serve/sensor_monitor.cpp
     ${KWO_TOOL_DIR}/serve/serve.cpp
     ${KWO_TOOL_DIR}/serve/site.cpp
@@ -92,6 +94,10 @@ set(KWO_TOOL_WINDOWS_SOURCES
     ${KWO_TOOL_DIR}/windows/service.cpp
     ${KWO_TOOL_DIR}/windows/system_message.cpp
     ${KWO_TOOL_DIR}/windows/wide_text.cpp)
+
+set(KWO_TOOL_SCHANNEL_SOURCES
+    ${KWO_TOOL_DIR}/serve/schannel_credentials.cpp
+    ${KWO_TOOL_DIR}/serve/schannel_transport.cpp)
 
 set(KWO_TOOL_MAIN ${KWO_TOOL_DIR}/cli/main.cpp)
 

@@ -31,7 +31,7 @@ WebSecurity LoadWebSecurity([[maybe_unused]] const std::string& path)
     try {
         const WebConfig config = LoadWebConfig(path);
         if (config.tls)
-            security.transports = std::make_shared<TlsTransports>(*config.tls);
+            security.transports = MakeTlsTransports(*config.tls);
         auto auth = std::make_shared<BasicAuth>(config.basicAuthUsers);
         security.allows = [auth](const HttpRequest& request) {
             return auth->Allows(request.authorization);
