@@ -28,6 +28,7 @@ class SchannelTransport : public Transport {
     SchannelTransport(intptr_t socket, std::shared_ptr<const SchannelCredentials> credentials)
         : Transport(socket), credentials_(std::move(credentials))
     {
+        SecInvalidateHandle(&context_);
     }
     ~SchannelTransport() override
     {
@@ -54,7 +55,7 @@ class SchannelTransport : public Transport {
     void KeepExtra(const SecBuffer* buffers, size_t count);
 
     std::shared_ptr<const SchannelCredentials> credentials_;
-    CtxtHandle context_{};
+    CtxtHandle context_; // invalid until the first AcceptSecurityContext makes it
     bool hasContext_ = false;
     bool established_ = false;
     bool failed_ = false;   // the session is over: every call says Closed
@@ -130,6 +131,9 @@ Status SchannelTransport::Accept()
         AcceptSecurityContext(credentials_->Handle(), hasContext_ ? &context_ : nullptr, &input,
                               kRequest, 0, &context_, &output, &attributes, nullptr);
     TakeToken(out[0]);
+    // A context exists once SChannel has written the handle, which it may do even for an
+    // alert about a failed first message.
+    hasContext_ = SecIsValidHandle(&context_);
     if (status == SEC_E_INCOMPLETE_MESSAGE) {
         needMore_ = true;
         return Status::WantRead;
@@ -139,7 +143,6 @@ Status SchannelTransport::Accept()
         Flush();
         return Status::Closed;
     }
-    hasContext_ = true;
     KeepExtra(in, 2);
     if (status == SEC_E_OK) {
         if (QueryContextAttributesW(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_) != SEC_E_OK) {
