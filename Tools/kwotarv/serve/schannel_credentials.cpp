@@ -24,6 +24,13 @@ namespace {
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
+// CryptoAPI fails with Win32 codes and with HRESULTs (CRYPT_E_..., NTE_...); the latter read
+// best in hex.
+std::string ErrorText(DWORD code)
+{
+    return code & 0x80000000 ? SecurityStatusText(static_cast<long>(code)) : SystemErrorText(code);
+}
+
 [[noreturn]] void Fail(const char* setting, const std::string& file, const std::string& what)
 {
     throw WebConfigError(std::string("tls_server_config.") + setting + ": " + file + ": " + what);
@@ -35,6 +42,46 @@ std::vector<PemBlock> ReadPem(const char* setting, const std::string& file)
     if (!in)
         Fail(setting, file, std::strerror(errno));
     return PemBlocks(std::string(std::istreambuf_iterator<char>(in), {}));
+}
+
+constexpr char kNoEcKeys[] = "EC keys are not available in the Windows build; give an RSA key";
+
+// The PKCS#1 RSAPrivateKey of key_file: its first key block, PKCS#8 or PKCS#1.
+std::vector<uint8_t> RsaKey(const std::string& file)
+{
+    for (const PemBlock& block : ReadPem("key_file", file)) {
+        if (block.label == "RSA PRIVATE KEY")
+            return block.der;
+        if (block.label == "EC PRIVATE KEY")
+            Fail("key_file", file, kNoEcKeys);
+        if (block.label == "ENCRYPTED PRIVATE KEY")
+            Fail("key_file", file, "the key is encrypted; give it unencrypted");
+        if (block.label != "PRIVATE KEY")
+            continue;
+        const auto info = ParsePrivateKeyInfo(block.der);
+        if (!info)
+            Fail("key_file", file, "not a PKCS#8 private key");
+        if (info->algorithm == KeyAlgorithm::Ec)
+            Fail("key_file", file, kNoEcKeys);
+        if (info->algorithm != KeyAlgorithm::Rsa)
+            Fail("key_file", file, "not an RSA key");
+        return info->key;
+    }
+    Fail("key_file", file, "no PEM private key");
+}
+
+// Whether the key in `provider` is the private half of the certificate's public key.
+bool IsKeyOf(HCRYPTPROV provider, PCCERT_CONTEXT certificate)
+{
+    DWORD size = 0;
+    CryptExportPublicKeyInfo(provider, AT_KEYEXCHANGE, X509_ASN_ENCODING, nullptr, &size);
+    std::vector<BYTE> info(size);
+    auto* publicKey = reinterpret_cast<CERT_PUBLIC_KEY_INFO*>(info.data());
+    return size != 0 &&
+           CryptExportPublicKeyInfo(provider, AT_KEYEXCHANGE, X509_ASN_ENCODING, publicKey,
+                                    &size) &&
+           CertComparePublicKeyInfo(X509_ASN_ENCODING,
+                                    &certificate->pCertInfo->SubjectPublicKeyInfo, publicKey);
 }
 
 // SChannel's server protocol bits from the lowest to the highest version allowed.
@@ -76,60 +123,32 @@ void SchannelCredentials::LoadCertificates(const TlsSettings& settings)
     const std::string& file = settings.certFile;
     store_ = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
     if (store_ == nullptr)
-        Fail("cert_file", file, SystemErrorText(GetLastError()));
+        Fail("cert_file", file, ErrorText(GetLastError()));
     for (const PemBlock& block : ReadPem("cert_file", file)) {
         if (block.label != "CERTIFICATE")
             continue;
         if (!CertAddEncodedCertificateToStore(
                 store_, X509_ASN_ENCODING, block.der.data(), static_cast<DWORD>(block.der.size()),
                 CERT_STORE_ADD_ALWAYS, certificate_ ? nullptr : &certificate_))
-            Fail("cert_file", file, "not an X.509 certificate: " + SystemErrorText(GetLastError()));
+            Fail("cert_file", file, "not an X.509 certificate: " + ErrorText(GetLastError()));
     }
     if (certificate_ == nullptr)
         Fail("cert_file", file, "no PEM certificate");
 }
 
-// Imports the RSA key (PKCS#8 or PKCS#1) into a new container and names it in the
-// certificate's properties. Exportable: some SChannel implementations read the key back out
-// of the container, and it came from a plain file anyway.
+// Imports the RSA key into a new container and names it in the certificate's properties.
+// Exportable: some SChannel implementations read the key back out of the container, and it
+// came from a plain file anyway.
 void SchannelCredentials::LoadKey(const TlsSettings& settings)
 {
     const std::string& file = settings.keyFile;
-    std::vector<uint8_t> rsa;
-    for (const PemBlock& block : ReadPem("key_file", file)) {
-        if (block.label == "RSA PRIVATE KEY") {
-            rsa = block.der;
-        } else if (block.label == "PRIVATE KEY") {
-            const auto info = ParsePrivateKeyInfo(block.der);
-            if (!info)
-                Fail("key_file", file, "not a PKCS#8 private key");
-            if (info->algorithm == KeyAlgorithm::Ec)
-                Fail("key_file", file,
-                     "EC keys are not available in the Windows build; give an "
-                     "RSA key");
-            if (info->algorithm != KeyAlgorithm::Rsa)
-                Fail("key_file", file, "not an RSA key");
-            rsa = info->key;
-        } else if (block.label == "EC PRIVATE KEY") {
-            Fail("key_file", file,
-                 "EC keys are not available in the Windows build; give an RSA "
-                 "key");
-        } else if (block.label == "ENCRYPTED PRIVATE KEY") {
-            Fail("key_file", file, "the key is encrypted; give it unencrypted");
-        } else {
-            continue;
-        }
-        break;
-    }
-    if (rsa.empty())
-        Fail("key_file", file, "no PEM private key");
-
+    std::vector<uint8_t> rsa = RsaKey(file);
     BYTE* blob = nullptr;
     DWORD size = 0;
     if (!CryptDecodeObjectEx(kEncoding, PKCS_RSA_PRIVATE_KEY, rsa.data(),
                              static_cast<DWORD>(rsa.size()), CRYPT_DECODE_ALLOC_FLAG, nullptr,
                              &blob, &size))
-        Fail("key_file", file, "not an RSA private key: " + SystemErrorText(GetLastError()));
+        Fail("key_file", file, "not an RSA private key: " + ErrorText(GetLastError()));
     reinterpret_cast<BLOBHEADER*>(blob)->aiKeyAlg = CALG_RSA_KEYX;
 
     static std::atomic<unsigned> serial{0};
@@ -148,20 +167,12 @@ void SchannelCredentials::LoadKey(const TlsSettings& settings)
     if (!imported) {
         if (provider_ == 0)
             container_.clear();
-        Fail("key_file", file, "the key cannot be imported: " + SystemErrorText(error));
+        Fail("key_file", file, "the key cannot be imported: " + ErrorText(error));
     }
     CryptDestroyKey(key);
 
     // The key must be the certificate's, or every handshake would fail.
-    DWORD infoSize = 0;
-    CryptExportPublicKeyInfo(provider_, AT_KEYEXCHANGE, X509_ASN_ENCODING, nullptr, &infoSize);
-    std::vector<BYTE> info(infoSize);
-    auto* publicKey = reinterpret_cast<CERT_PUBLIC_KEY_INFO*>(info.data());
-    if (infoSize == 0 ||
-        !CryptExportPublicKeyInfo(provider_, AT_KEYEXCHANGE, X509_ASN_ENCODING, publicKey,
-                                  &infoSize) ||
-        !CertComparePublicKeyInfo(X509_ASN_ENCODING, &certificate_->pCertInfo->SubjectPublicKeyInfo,
-                                  publicKey))
+    if (!IsKeyOf(provider_, certificate_))
         Fail("key_file", file, "not the private key of the certificate in " + settings.certFile);
 
     CRYPT_KEY_PROV_INFO provInfo{};
@@ -171,7 +182,7 @@ void SchannelCredentials::LoadKey(const TlsSettings& settings)
     provInfo.dwKeySpec = AT_KEYEXCHANGE;
     if (!CertSetCertificateContextProperty(certificate_, CERT_KEY_PROV_INFO_PROP_ID, 0, &provInfo))
         Fail("key_file", file,
-             "the key cannot be joined to the certificate: " + SystemErrorText(GetLastError()));
+             "the key cannot be joined to the certificate: " + ErrorText(GetLastError()));
 }
 
 // The credentials with the protocols of min_version..max_version. TLS 1.3 needs the newer
