@@ -14,7 +14,8 @@
 # each platform's own. KWO_TOOL_WEB_SOURCES, the web configuration file (yaml-cpp) and basic auth,
 # are both builds'; their hashing and the TLS transport are each platform's own:
 # KWO_TOOL_LINUX_WEB_SOURCES (libcrypt, OpenSSL) on the host, windows_password_hashing.cpp
-# (libxcrypt's bcrypt built in, CryptoAPI) among KWO_TOOL_WINDOWS_SOURCES.
+# (libxcrypt's bcrypt built in, CryptoAPI) among KWO_TOOL_WINDOWS_SOURCES, and
+# KWO_TOOL_SCHANNEL_SOURCES, the Windows build's TLS with the system's SChannel.
 # KWO_TOOL_MAIN is the program's entry point.
 # The dashboard page is compiled in from serve/dashboard/dashboard.html (a C++ raw string,
 # generated at configure time into the including directory's binary directory).
@@ -69,6 +70,7 @@ set(KWO_TOOL_SOURCES
     ${KWO_TOOL_DIR}/serve/http_message.cpp
     ${KWO_TOOL_DIR}/serve/http_server.cpp
     ${KWO_TOOL_DIR}/serve/metrics.cpp
+    ${KWO_TOOL_DIR}/serve/pem_file.cpp
     ${KWO_TOOL_DIR}/serve/sensor_monitor.cpp
     ${KWO_TOOL_DIR}/serve/serve.cpp
     ${KWO_TOOL_DIR}/serve/site.cpp
@@ -99,6 +101,10 @@ set(KWO_TOOL_WINDOWS_SOURCES
     ${KWO_TOOL_DIR}/windows/service.cpp
     ${KWO_TOOL_DIR}/windows/system_message.cpp
     ${KWO_TOOL_DIR}/windows/wide_text.cpp)
+
+set(KWO_TOOL_SCHANNEL_SOURCES
+    ${KWO_TOOL_DIR}/serve/schannel_credentials.cpp
+    ${KWO_TOOL_DIR}/serve/schannel_transport.cpp)
 
 set(KWO_TOOL_MAIN ${KWO_TOOL_DIR}/cli/main.cpp)
 

@@ -41,7 +41,7 @@ add_custom_command(
   DEPENDS ${KWO_MESSAGES_DIR}/service_events.rc ${KWO_MESSAGES_DIR}/MSG00409.bin)
 
 add_executable(kwotarv ${KWO_TOOL_MAIN} ${KWO_TOOL_SOURCES} ${KWO_TOOL_WEB_SOURCES}
-                       ${KWO_TOOL_WINDOWS_SOURCES}
+                       ${KWO_TOOL_WINDOWS_SOURCES} ${KWO_TOOL_SCHANNEL_SOURCES}
                        ${KWO_MESSAGES_DIR}/service_events.h ${KWO_MESSAGES_DIR}/service_events.o)
 target_include_directories(kwotarv PRIVATE ${KWO_TOOL_DIR} ${CMAKE_SOURCE_DIR}/Driver/public
                            ${KWO_MESSAGES_DIR})
@@ -49,4 +49,5 @@ target_include_directories(kwotarv SYSTEM PRIVATE ${KWO_TOOL_HEADERS})
 target_compile_definitions(kwotarv PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 target_compile_options(kwotarv PRIVATE -O2 -Wall -Wextra)
 target_link_options(kwotarv PRIVATE -static -s)
-target_link_libraries(kwotarv PRIVATE kwo_client yaml-cpp kwo_bcrypt ntdll advapi32 ws2_32 shell32)
+target_link_libraries(kwotarv PRIVATE kwo_client yaml-cpp kwo_bcrypt ntdll advapi32 ws2_32 shell32
+                                      secur32 crypt32)

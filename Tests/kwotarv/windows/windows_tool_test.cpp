@@ -44,9 +44,11 @@ TEST_P(WindowsToolTest, IsAStaticConsoleProgramForItsArchitecture)
     EXPECT_EQ(image.subsystem, pe::kSubsystemConsole);
 
     // Only the system's DLLs: the C++ runtime, libgcc and the thread library are linked in;
-    // Winsock carries `serve`, the shell tells the service where its log goes.
+    // Winsock carries `serve` and SChannel (SECUR32, CRYPT32) its TLS, the shell tells the
+    // service where its log goes.
     const std::set<std::string> allowed = {"KERNEL32.DLL", "ADVAPI32.DLL", "NTDLL.DLL",
-                                           "MSVCRT.DLL",   "WS2_32.DLL",   "SHELL32.DLL"};
+                                           "MSVCRT.DLL",   "WS2_32.DLL",   "SHELL32.DLL",
+                                           "SECUR32.DLL",  "CRYPT32.DLL"};
     std::set<std::string> dlls;
     for (const auto& module : image.imports) {
         std::string dll;

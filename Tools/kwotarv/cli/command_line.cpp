@@ -151,7 +151,7 @@ void AddServeOptions(CLI::App* command, ServeOptions& options)
                      "YAML file with TLS (tls_server_config) and basic auth (basic_auth_users), "
                      "as Prometheus exporters read it"
 #if defined(_WIN32)
-                     "; basic auth only in the Windows build (no TLS yet)"
+                     "; TLS by the system's SChannel, with an RSA key and no client certificates"
 #endif
                      )
         ->type_name("FILE");

@@ -6,10 +6,8 @@
 #include "commands/watch_pacing.hpp"
 #include "serve/basic_auth.hpp"
 #include "serve/site.hpp"
-#include "serve/web_config.hpp"
-#if !defined(_WIN32)
 #include "serve/tls_transport.hpp"
-#endif
+#include "serve/web_config.hpp"
 
 namespace kwotarv {
 
@@ -22,18 +20,6 @@ struct WebSecurity {
     std::function<bool(const HttpRequest&)> allows = [](const HttpRequest&) { return true; };
 };
 
-// The connections' transport for `tls`. The Windows build has no TLS transport yet: there a
-// tls_server_config is a fault of the file.
-std::shared_ptr<const TransportFactory> MakeTransports([[maybe_unused]] const TlsSettings& tls)
-{
-#if defined(_WIN32)
-    throw WebConfigError("tls_server_config: TLS is not available in the Windows build yet; "
-                         "serve plain HTTP on 127.0.0.1 behind a TLS proxy instead");
-#else
-    return std::make_shared<TlsTransports>(tls);
-#endif
-}
-
 WebSecurity LoadWebSecurity(const std::string& path)
 {
     WebSecurity security;
@@ -42,7 +28,7 @@ WebSecurity LoadWebSecurity(const std::string& path)
     try {
         const WebConfig config = LoadWebConfig(path);
         if (config.tls)
-            security.transports = MakeTransports(*config.tls);
+            security.transports = MakeTlsTransports(*config.tls);
         auto auth = std::make_shared<BasicAuth>(config.basicAuthUsers);
         security.allows = [auth](const HttpRequest& request) {
             return auth->Allows(request.authorization);

@@ -163,7 +163,15 @@ void SetClientAuth(SSL_CTX* context, const TlsSettings& settings)
     SSL_CTX_set_verify(context, mode, asks && !checks ? AcceptAnyCertificate : nullptr);
 }
 
-} // namespace
+class TlsTransports : public TransportFactory {
+  public:
+    explicit TlsTransports(const TlsSettings& settings);
+    std::unique_ptr<Transport> Open(intptr_t socket) const override;
+    const char* Scheme() const override { return "https"; }
+
+  private:
+    std::shared_ptr<ssl_ctx_st> context_;
+};
 
 TlsTransports::TlsTransports(const TlsSettings& settings)
 {
@@ -199,6 +207,14 @@ std::unique_ptr<Transport> TlsTransports::Open(intptr_t socket) const
     BIO_set_data(bio, reinterpret_cast<void*>(socket));
     SSL_set_bio(ssl, bio, bio);
     return std::make_unique<TlsTransport>(socket, ssl);
+}
+
+} // namespace
+
+// The host build's TLS: OpenSSL.
+std::shared_ptr<const TransportFactory> MakeTlsTransports(const TlsSettings& settings)
+{
+    return std::make_shared<TlsTransports>(settings);
 }
 
 } // namespace kwotarv

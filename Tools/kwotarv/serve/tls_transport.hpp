@@ -1,5 +1,5 @@
-// HTTPS for serve: each connection a TLS session of the system's OpenSSL, non-blocking, over
-// the server's socket.
+// HTTPS for serve: the transports of the system's own TLS, one session per connection. Defined
+// by tls_transport.cpp (OpenSSL) on Linux and by schannel_transport.cpp (SChannel) on Windows.
 #pragma once
 
 #include <memory>
@@ -7,20 +7,10 @@
 #include "serve/transport.hpp"
 #include "serve/web_config.hpp"
 
-struct ssl_ctx_st;
-
 namespace kwotarv {
 
-class TlsTransports : public TransportFactory {
-  public:
-    // Loads the certificate, key and client authorities; WebConfigError naming the file or
-    // setting that cannot be used.
-    explicit TlsTransports(const TlsSettings& settings);
-    std::unique_ptr<Transport> Open(intptr_t socket) const override;
-    const char* Scheme() const override { return "https"; }
-
-  private:
-    std::shared_ptr<ssl_ctx_st> context_;
-};
+// Loads the certificate, key and client authorities of `settings`; WebConfigError naming the
+// file or setting that cannot be used.
+std::shared_ptr<const TransportFactory> MakeTlsTransports(const TlsSettings& settings);
 
 } // namespace kwotarv
