@@ -66,6 +66,7 @@ set(KWO_TOOL_SOURCES
     ${KWO_TOOL_DIR}/output/ioctl_report.cpp
     ${KWO_TOOL_DIR}/output/readings_report.cpp
     ${KWO_TOOL_DIR}/serve/atomic_file.cpp
+    ${KWO_TOOL_DIR}/serve/base64.cpp
     ${KWO_TOOL_DIR}/serve/history.cpp
     ${KWO_TOOL_DIR}/serve/http_message.cpp
     ${KWO_TOOL_DIR}/serve/http_server.cpp

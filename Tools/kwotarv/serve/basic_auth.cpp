@@ -3,11 +3,11 @@
 #include "serve/basic_auth.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <string_view>
 #include <utility>
 
+#include "serve/base64.hpp"
 #include "serve/password_hashing.hpp"
 
 namespace kwotarv {
@@ -15,50 +15,6 @@ namespace kwotarv {
 namespace {
 
 constexpr size_t kRemembered = 256; // successful checks kept; forgotten all at once when full
-
-// A character's base64 value; kBlank, kLineEnd (line ends and '-') or kInvalid for the others.
-// '=' counts as zero, the padding being dropped afterwards.
-constexpr unsigned char kBlank = 0xE0, kLineEnd = 0xF0, kInvalid = 0xFF;
-constexpr std::array<unsigned char, 256> kBase64Values = [] {
-    std::array<unsigned char, 256> values{};
-    values.fill(kInvalid);
-    constexpr std::string_view kDigits =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    for (size_t i = 0; i < kDigits.size(); ++i)
-        values[static_cast<unsigned char>(kDigits[i])] = static_cast<unsigned char>(i);
-    values['='] = 0;
-    values[' '] = values['\t'] = kBlank;
-    values['\n'] = values['\r'] = values['-'] = kLineEnd;
-    return values;
-}();
-
-// `encoded` decoded into whole groups of three bytes, as OpenSSL's EVP_DecodeBlock does it (so
-// both builds accept the same headers): blanks before it and blanks, line ends and '-' after it
-// are skipped, what is left must be groups of four base64 characters. False when it is not that.
-bool DecodeBase64Groups(std::string_view encoded, std::string& decoded)
-{
-    const auto value = [](char c) { return kBase64Values[static_cast<unsigned char>(c)]; };
-    while (!encoded.empty() && value(encoded.front()) == kBlank)
-        encoded.remove_prefix(1);
-    while (encoded.size() > 3 &&
-           (value(encoded.back()) == kBlank || value(encoded.back()) == kLineEnd))
-        encoded.remove_suffix(1);
-    if (encoded.size() % 4 != 0)
-        return false;
-    decoded.clear();
-    for (size_t i = 0; i < encoded.size(); i += 4) {
-        uint32_t group = 0;
-        for (size_t j = 0; j < 4; ++j) {
-            const unsigned char digit = value(encoded[i + j]);
-            if (digit >= 64)
-                return false;
-            group = group << 6 | digit;
-        }
-        decoded += {static_cast<char>(group >> 16), static_cast<char>(group >> 8),
-                    static_cast<char>(group)};
-    }
-    return true;
-}
 
 // "Basic dXNlcjpwYXNz" as user and password; false when it is not that.
 bool DecodeBasic(const std::string& authorization, std::string& user, std::string& password)

@@ -3,6 +3,9 @@
 #include "serve/pem_file.hpp"
 
 #include <cstring>
+#include <string_view>
+
+#include "serve/base64.hpp"
 
 namespace kwotarv {
 
@@ -11,48 +14,6 @@ namespace {
 constexpr char kBegin[] = "-----BEGIN ";
 constexpr char kEnd[] = "-----END ";
 constexpr char kDashes[] = "-----";
-
-int Base64Value(char c)
-{
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    return c == '+' ? 62 : c == '/' ? 63 : -1;
-}
-
-// The bytes of a base64 body (white space ignored, '=' padding only at the end).
-std::optional<std::vector<uint8_t>> Base64Decode(const std::string& body)
-{
-    std::vector<uint8_t> out;
-    uint32_t bits = 0;
-    int count = 0, padding = 0;
-    for (const char c : body) {
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n')
-            continue;
-        if (c == '=') {
-            ++padding;
-            continue;
-        }
-        const int value = Base64Value(c);
-        if (value < 0 || padding > 0)
-            return std::nullopt;
-        bits = (bits << 6) | static_cast<uint32_t>(value);
-        if (++count % 4 == 0)
-            for (int shift = 16; shift >= 0; shift -= 8)
-                out.push_back(static_cast<uint8_t>(bits >> shift));
-    }
-    const int rest = count % 4;
-    if (rest == 1 || padding > 2 || (padding > 0 && (rest + padding) % 4 != 0))
-        return std::nullopt;
-    if (rest >= 2)
-        out.push_back(static_cast<uint8_t>(bits >> (rest == 2 ? 4 : 10)));
-    if (rest == 3)
-        out.push_back(static_cast<uint8_t>(bits >> 2));
-    return out;
-}
 
 // A cursor over DER: each Next reads one element of the expected tag inside the current bounds.
 class DerReader {
@@ -110,7 +71,8 @@ std::vector<PemBlock> PemBlocks(const std::string& text)
         at = endAt + std::strlen(kEnd);
         if (text.compare(at, label.size() + std::strlen(kDashes), label + kDashes) != 0)
             continue;
-        if (auto der = Base64Decode(text.substr(bodyAt, endAt - bodyAt)); der && !der->empty())
+        if (auto der = DecodePemBase64(std::string_view(text).substr(bodyAt, endAt - bodyAt));
+            der && !der->empty())
             blocks.push_back({label, std::move(*der)});
     }
     return blocks;
