@@ -242,9 +242,10 @@ IoResult SchannelTransport::Write(const char* data, size_t size)
             failed_ = true;
             return {Status::Closed, 0};
         }
-        // The trailer may come out shorter than its room: the record is the three parts' sizes.
-        outgoing_.append(record.data(), buffers[0].cbBuffer + buffers[1].cbBuffer);
-        outgoing_.append(static_cast<const char*>(buffers[2].pvBuffer), buffers[2].cbBuffer);
+        // A part may come out shorter than its room (the trailer of an AEAD cipher): the record
+        // is each part as SChannel left it.
+        for (size_t i = 0; i < 3; ++i)
+            outgoing_.append(static_cast<const char*>(buffers[i].pvBuffer), buffers[i].cbBuffer);
         carried_ = n;
     }
     if (const Status flushed = Flush(); flushed != Status::Done)
