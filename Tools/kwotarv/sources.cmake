@@ -80,7 +80,8 @@ set(KWO_TOOL_SOURCES
 
 set(KWO_TOOL_WEB_SOURCES
     ${KWO_TOOL_DIR}/serve/basic_auth.cpp
-    ${KWO_TOOL_DIR}/serve/web_config.cpp)
+    ${KWO_TOOL_DIR}/serve/web_config.cpp
+    ${KWO_TOOL_DIR}/serve/web_security.cpp)
 
 set(KWO_TOOL_LINUX_WEB_SOURCES
     ${KWO_TOOL_DIR}/serve/linux_password_hashing.cpp

@@ -3,6 +3,9 @@
 // The certificate is made by the openssl command for each test.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <thread>
+
 #include "kwotarv/peer_process.hpp"
 #include "kwotarv/tool_process.hpp"
 
@@ -134,6 +137,58 @@ TEST_F(TlsServe, RefusesAConfigurationItCannotUse)
         EXPECT_EQ(run.err, "kwotarv: --web.config.file: " + scratch_.Path("bad.yml") +
                                ": tls_server_config." + c.fault + "\n");
     }
+}
+
+TEST_F(TlsServe, ChangedFilesTakeEffectWithoutARestart)
+{
+    ServeProcess serve({"--web.config.file", scratch_.Path("web.yml")}, scratch_.Path(""));
+    ASSERT_EQ(Curl(serve.Port(), {"-u", "prometheus:scrape-secret"}, "https"), "200");
+
+    // A new certificate and key in place of the old ones, and another user.
+    std::rename(scratch_.Path("server.crt").c_str(), scratch_.Path("old.crt").c_str());
+    const auto made = tooltest::RunProgram(
+        {FindProgram("openssl"), "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+         "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout",
+         scratch_.Path("server.key"), "-out", scratch_.Path("server.crt")});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    const std::string tls = "tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n";
+    WriteText(scratch_.Path("web.yml"), tls + "basic_auth_users:\n  scraper: " + kHash + "\n");
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return Curl(serve.Port(), {"-u", "scraper:scrape-secret"}, "https") == "200";
+        },
+        10s));
+    EXPECT_EQ(Curl(serve.Port(), {"-u", "prometheus:scrape-secret"}, "https"), "401");
+    EXPECT_EQ(Curl(serve.Port(),
+                   {"-u", "scraper:scrape-secret", "--cacert", scratch_.Path("old.crt")}, "https"),
+              "000"); // the old certificate is no longer shown
+
+    // Files that cannot be used are reported once each; what was loaded stays.
+    const struct {
+        std::string text, fault;
+    } faults[] = {
+        {"basic_auth_users: [\n", "not YAML: end of sequence flow not found (line 2)"},
+        {"basic_auth_users:\n  scraper: " + std::string(kHash) + "\n",
+         "tls_server_config was added or removed; restart serve to change between HTTP and "
+         "HTTPS"},
+    };
+    for (const auto& f : faults) {
+        WriteText(scratch_.Path("web.yml"), f.text);
+        const std::string line = "kwotarv: serve: --web.config.file: " + scratch_.Path("web.yml") +
+                                 ": " + f.fault + " (the configuration loaded before stays)\n";
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                EXPECT_EQ(Curl(serve.Port(), {"-u", "scraper:scrape-secret"}, "https"), "200");
+                return serve.Err().find(line) != std::string::npos;
+            },
+            10s))
+            << serve.Err();
+        std::this_thread::sleep_for(1500ms); // more looks at the same file
+        EXPECT_EQ(Curl(serve.Port(), {"-u", "scraper:scrape-secret"}, "https"), "200");
+        const std::string err = serve.Err();
+        EXPECT_EQ(err.find(line), err.rfind(line)) << err;
+    }
+    EXPECT_EQ(serve.Process().Stop(), 0) << serve.Err();
 }
 
 TEST_F(TlsServe, PrometheusScrapesOverTlsWithBasicAuth)

@@ -1,43 +1,16 @@
 // The serve command: the first reading, the sampler thread and the server's life.
 #include "serve/serve.hpp"
 
+#include <mutex>
 #include <thread>
 
 #include "commands/watch_pacing.hpp"
-#include "serve/basic_auth.hpp"
 #include "serve/site.hpp"
-#include "serve/tls_transport.hpp"
-#include "serve/web_config.hpp"
+#include "serve/web_security.hpp"
 
 namespace kwotarv {
 
 namespace {
-
-// What the web configuration file asks for: each connection's transport and a check of each
-// request's credentials (run by the server's workers).
-struct WebSecurity {
-    std::shared_ptr<const TransportFactory> transports; // null: plain HTTP
-    std::function<bool(const HttpRequest&)> allows = [](const HttpRequest&) { return true; };
-};
-
-WebSecurity LoadWebSecurity(const std::string& path)
-{
-    WebSecurity security;
-    if (path.empty())
-        return security;
-    try {
-        const WebConfig config = LoadWebConfig(path);
-        if (config.tls)
-            security.transports = MakeTlsTransports(*config.tls);
-        auto auth = std::make_shared<BasicAuth>(config.basicAuthUsers);
-        security.allows = [auth](const HttpRequest& request) {
-            return auth->Allows(request.authorization);
-        };
-    } catch (const WebConfigError& error) {
-        throw ToolError("--web.config.file: " + path + ": " + error.what(), kExitUsage);
-    }
-    return security;
-}
 
 HttpResponse Unauthorized()
 {
@@ -52,7 +25,7 @@ HttpResponse Unauthorized()
 
 void CheckWebConfig(const ServeOptions& options)
 {
-    LoadWebSecurity(options.webConfigFile);
+    const WebSecurity loaded(options.webConfigFile, [](const std::string&) {});
 }
 
 void CheckAllowedHosts(const ServeOptions& options)
@@ -82,7 +55,11 @@ int RunServe(Backend& backend, const ServeOptions& options, std::ostream& out, s
     if (!(options.intervalSeconds >= kMinIntervalSeconds &&
           options.intervalSeconds <= kMaxIntervalSeconds))
         throw ToolError("--interval: give seconds from 0.2 to 3600", kExitUsage);
-    const WebSecurity security = LoadWebSecurity(options.webConfigFile);
+    std::mutex errMutex; // the sampler and the server's workers both report
+    WebSecurity security(options.webConfigFile, [&err, &errMutex](const std::string& line) {
+        std::lock_guard lock(errMutex);
+        err << line << std::endl;
+    });
 
     SensorMonitor monitor(backend, backend.HotPlugHook(), options.busLockTimeoutMs);
     History history(HistoryCapacity(options.intervalSeconds, kHistorySeconds));
@@ -101,9 +78,9 @@ int RunServe(Backend& backend, const ServeOptions& options, std::ostream& out, s
 
     HttpServer server(
         [&site, &security](const HttpRequest& request) {
-            return security.allows(request) ? site.Handle(request) : Unauthorized();
+            return security.Allows(request) ? site.Handle(request) : Unauthorized();
         },
-        {}, security.transports);
+        {}, security.Transports());
     server.AllowHosts(options.allowedHosts);
     server.AnswerFirst("/metrics"); // a scrape never waits behind dashboards
     try {
@@ -128,6 +105,7 @@ int RunServe(Backend& backend, const ServeOptions& options, std::ostream& out, s
                 break;
             Sample sample = monitor.Read();
             if (sample.up != wasUp) {
+                std::lock_guard lock(errMutex);
                 if (sample.up)
                     err << "kwotarv: serve: the device reads again\n";
                 else
