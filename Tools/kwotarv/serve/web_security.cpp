@@ -50,7 +50,7 @@ class WebSecurity::CurrentTransports : public TransportFactory {
         owner_.RefreshIfChanged();
         return owner_.Current()->tls->Open(socket);
     }
-    const char* Scheme() const override { return "https"; }
+    const char* Scheme() const override { return owner_.Current()->tls->Scheme(); }
 
   private:
     WebSecurity& owner_;
@@ -127,10 +127,11 @@ void WebSecurity::RefreshIfChanged()
     loading_ = true;
     if (loader_.joinable())
         loader_.join(); // done: it cleared loading_ last
-    loader_ = std::thread([this, before = current_] { Reload(before); });
+    loader_ = std::thread([this, before = current_, stamp] { Reload(before, stamp); });
 }
 
-void WebSecurity::Reload(const std::shared_ptr<const Loaded>& before)
+// `stamp`: the files as the look found them; a fault is reported once for them.
+void WebSecurity::Reload(const std::shared_ptr<const Loaded>& before, const std::string& stamp)
 {
     std::shared_ptr<const Loaded> loaded;
     std::string fault;
@@ -149,10 +150,8 @@ void WebSecurity::Reload(const std::shared_ptr<const Loaded>& before)
         refused_.clear();
         return;
     }
-    const std::string stamp = Stamp(before->files);
-    if (stamp != refused_)
-        report_("kwotarv: serve: --web.config.file: " + path_ + ": " + fault +
-                " (the configuration loaded before stays)");
+    report_("kwotarv: serve: --web.config.file: " + path_ + ": " + fault +
+            " (the configuration loaded before stays)");
     refused_ = stamp;
 }
 

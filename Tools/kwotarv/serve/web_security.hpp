@@ -38,7 +38,7 @@ class WebSecurity {
     std::shared_ptr<const Loaded> Load() const;
     std::shared_ptr<const Loaded> Current();
     void RefreshIfChanged();
-    void Reload(const std::shared_ptr<const Loaded>& before);
+    void Reload(const std::shared_ptr<const Loaded>& before, const std::string& stamp);
 
     const std::string path_;
     const std::function<void(const std::string&)> report_;
